@@ -1,0 +1,123 @@
+#include "basics/Log.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <utility>
+
+namespace vitrine {
+
+namespace {
+
+std::mutex& sinkLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Held by shared_ptr so that a line can be written outside the lock while another thread
+// replaces the sink.
+std::shared_ptr<const Log::Sink>& currentSink() {
+    static std::shared_ptr<const Log::Sink> sink;
+    return sink;
+}
+
+void writeToStandardError(const std::string& text) {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char stamp[32];
+    strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string line =
+        stringWithFormat("%s.%03ld %s[%d:%ld] %s\n", stamp, static_cast<long>(now.tv_usec / 1000),
+                         program_invocation_short_name, static_cast<int>(getpid()),
+                         static_cast<long>(syscall(SYS_gettid)), text.c_str());
+    // One write per line keeps lines of different threads from interleaving.
+    fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string vformat(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[256];
+    const int needed = vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0) return {};
+    if (static_cast<size_t>(needed) < sizeof small) return std::string(small, needed);
+    std::string out(static_cast<size_t>(needed), '\0');
+    vsnprintf(out.data(), out.size() + 1, format, args);
+    return out;
+}
+
+}  // namespace
+
+std::string stringWithFormat(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string out = vformat(format, args);
+    va_end(args);
+    return out;
+}
+
+void Log::write(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    writeText(text);
+}
+
+void Log::writeText(const std::string& text) {
+    std::shared_ptr<const Sink> sink;
+    {
+        std::lock_guard guard(sinkLock());
+        sink = currentSink();
+    }
+    if (sink && *sink) {
+        (*sink)(text);
+    } else {
+        writeToStandardError(text);
+    }
+}
+
+Log::Sink Log::setSink(Sink sink) {
+    auto replacement = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+    std::lock_guard guard(sinkLock());
+    auto previous = std::exchange(currentSink(), std::move(replacement));
+    return previous ? *previous : Sink{};
+}
+
+LogCapture::LogCapture() {
+    previous = Log::setSink([this](const std::string& text) {
+        std::lock_guard guard(lock);
+        captured.push_back(text);
+    });
+}
+
+LogCapture::~LogCapture() { Log::setSink(std::move(previous)); }
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard guard(lock);
+    return captured;
+}
+
+bool LogCapture::contains(std::string_view text) const { return count(text) > 0; }
+
+size_t LogCapture::count(std::string_view text) const {
+    std::lock_guard guard(lock);
+    return static_cast<size_t>(std::count(captured.begin(), captured.end(), text));
+}
+
+void LogCapture::clear() {
+    std::lock_guard guard(lock);
+    captured.clear();
+}
+
+}  // namespace vitrine

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vitrine::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A UDP socket on 127.0.0.1 that captures the real datagrams a test makes the system send.
+// Binds to a port the kernel picks, so parallel test processes never share one.
+class UdpListener {
+public:
+    UdpListener();
+    ~UdpListener();
+    UdpListener(const UdpListener&) = delete;
+    UdpListener& operator=(const UdpListener&) = delete;
+
+    uint16_t port() const { return boundPort; }
+
+    // The next datagram, or nothing when none arrives within the timeout.
+    std::optional<Bytes> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // The next datagram with the sender's address, or nothing.
+    std::optional<Bytes> receiveFrom(sockaddr_in& from,
+                                     std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Every datagram that arrives until none has come for `quiet`.
+    std::vector<Bytes> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
+
+    // Sends one datagram from this socket to 127.0.0.1:port.
+    void sendTo(uint16_t port, const Bytes& bytes);
+
+private:
+    int sock = -1;
+    uint16_t boundPort = 0;
+};
+
+// "2F 6C 69 73" for logs and failure messages.
+std::string hex(const Bytes& bytes);
+Bytes bytesFromHex(const std::string& hexText);
+Bytes bytes(const uint8_t* data, size_t length);
+
+// A UDP port on 127.0.0.1 that was free a moment ago, for operations that need a fixed port.
+uint16_t freeUdpPort();
+
+}  // namespace vitrine::test
