@@ -26,7 +26,11 @@ timeval normalised(std::int64_t seconds, std::int64_t micros) {
         micros += kMicrosPerSecond;
         --carry;
     }
-    seconds = std::clamp(seconds, -kSecondsBound, kSecondsBound) + carry;
+    std::int64_t total = 0;
+    if (__builtin_add_overflow(seconds, carry, &total)) {
+        total = carry < 0 ? -kSecondsBound : kSecondsBound;
+    }
+    seconds = std::clamp(total, -kSecondsBound, kSecondsBound);
     timeval out{};
     out.tv_sec = static_cast<time_t>(seconds);
     out.tv_usec = static_cast<suseconds_t>(micros);
@@ -77,8 +81,8 @@ void XJStopwatch::getFullTimeSinceStart(timeval* destination) const {
 }
 
 void XJStopwatch::startInTimeInterval(double offset) {
-    // A non-finite or absurd offset would make the integer conversions below undefined.
-    if (!std::isfinite(offset)) offset = 0.0;
+    // A not-a-number or absurd offset would make the integer conversions below undefined.
+    if (std::isnan(offset)) offset = 0.0;
     offset =
         std::clamp(offset, -static_cast<double>(kSecondsBound), static_cast<double>(kSecondsBound));
     const auto whole = static_cast<std::int64_t>(offset);
