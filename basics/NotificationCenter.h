@@ -19,10 +19,11 @@ struct Notification {
 //
 // Removal guarantee: once Token::remove (or the token's destruction) has returned, the observer
 // is never called again and no call of it is running on another thread; removal waits for such
-// calls to end, so do not remove an observer while holding a lock that observer takes. Removing
-// an observer from inside a call on the same thread (itself or another) does not wait for that
-// call. Posting holds no lock while observers run, so observers may post, add and remove.
-// Thread safety: every operation may be called from any thread.
+// calls to end, so do not remove an observer while holding a lock that observer takes, nor let
+// two observers remove each other from posts on two threads. Removing an observer from inside a
+// call on the same thread (itself or another) does not wait for that call. Posting holds no lock
+// while observers run, so observers may post, add and remove. Thread safety: every operation may be
+// called from any thread.
 class NotificationCenter {
 public:
     using Observer = std::function<void(const Notification&)>;

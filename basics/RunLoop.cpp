@@ -113,17 +113,17 @@ std::shared_ptr<MainLoopTimer> RunLoop::scheduleRepeatingTimer(
 }
 
 void RunLoop::run() {
-    runLoop(nullptr, nullptr);
+    runTurns(nullptr, nullptr);
 }
 
 void RunLoop::runFor(Duration timeout) {
     const auto deadline = Clock::now() + timeout;
-    runLoop(nullptr, &deadline);
+    runTurns(nullptr, &deadline);
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout) {
     const auto deadline = Clock::now() + timeout;
-    return runLoop(predicate ? &predicate : nullptr, &deadline);
+    return runTurns(predicate ? &predicate : nullptr, &deadline);
 }
 
 void RunLoop::stop() {
@@ -132,7 +132,7 @@ void RunLoop::stop() {
     state->wake.notify_all();
 }
 
-bool RunLoop::runLoop(const std::function<bool()>* predicate, const Clock::time_point* deadline) {
+bool RunLoop::runTurns(const std::function<bool()>* predicate, const Clock::time_point* deadline) {
     state->mainThread.store(std::this_thread::get_id());
     for (;;) {
         if (predicate != nullptr && (*predicate)()) return true;

@@ -42,8 +42,8 @@ public:
 private:
     struct State;
     class Timer;
-    bool runLoop(const std::function<bool()>* predicate,
-                 const std::chrono::steady_clock::time_point* deadline);
+    bool runTurns(const std::function<bool()>* predicate,
+                  const std::chrono::steady_clock::time_point* deadline);
 
     std::shared_ptr<State> state;
 };

@@ -20,6 +20,10 @@ constexpr const char* kThreadBodyName = "-[XJThreadLoop threadCallback]";
 // Bounds one sleep so the conversion to a clock duration cannot overflow.
 constexpr double kLongestSleep = 1.0e6;
 
+// The loop whose thread this is. Lets start and stopAndWaitUntilDone called from a callback
+// stay clear of threadLock, which another thread may hold while joining this very thread.
+thread_local const XJThreadLoop* loopOfThisThread = nullptr;
+
 std::string demangled(const char* name) {
     int status = 0;
     char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
@@ -57,6 +61,8 @@ XJThreadLoop::~XJThreadLoop() {
 }
 
 void XJThreadLoop::start() {
+    // On the loop's own thread the run is under way, so there is nothing to do.
+    if (loopOfThisThread == this || running()) return;
     auto self = weak_from_this().lock();
     if (!self) return;
     std::lock_guard guard(threadLock);
@@ -101,9 +107,9 @@ void XJThreadLoop::stop() {
 
 void XJThreadLoop::stopAndWaitUntilDone() {
     stop();
+    if (loopOfThisThread == this) return;
     std::lock_guard guard(threadLock);
-    if (!thread.joinable() || thread.get_id() == std::this_thread::get_id()) return;
-    thread.join();
+    if (thread.joinable()) thread.join();
 }
 
 bool XJThreadLoop::running() const {
@@ -154,6 +160,7 @@ void XJThreadLoop::sleepFor(double seconds, const std::stop_token& stopToken) {
 }
 
 void XJThreadLoop::threadCallback(std::stop_token stopToken) {
+    loopOfThisThread = this;
     XJAssertionHandler::setCurrentHandler(std::make_shared<XJAssertionHandler>());
     if (!raiseThreadPriority()) Log::write("\terror setting thread priority to 1.0");
 
@@ -205,6 +212,7 @@ void XJThreadLoop::threadCallback(std::stop_token stopToken) {
     }
 
     XJAssertionHandler::setCurrentHandler(nullptr);
+    loopOfThisThread = nullptr;
     std::lock_guard values(valLock);
     runningFlag = false;
 }

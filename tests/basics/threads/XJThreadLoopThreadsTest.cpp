@@ -305,3 +305,23 @@ TEST(XJThreadLoopThreads, RunningLoopOutlivesItsLastOutsideShare) {
     ASSERT_TRUE(waitFor([&] { return weak.expired(); }));
     EXPECT_EQ(passes, 3);
 }
+
+TEST(XJThreadLoopThreads, CallbackMayStartAndStopItsOwnLoopWhileOthersWaitForIt) {
+    std::weak_ptr<XJThreadLoop> weak;
+    std::atomic<int> passes{0};
+    auto loop = XJThreadLoop::createWithTimeInterval(0.001, [&] {
+        ++passes;
+        if (auto self = weak.lock()) {
+            // Neither may wait for another thread that is itself joining this one.
+            self->start();
+            self->stopAndWaitUntilDone();
+        }
+    });
+    weak = loop;
+    for (int round = 0; round < 100; ++round) {
+        loop->start();
+        loop->stopAndWaitUntilDone();
+        EXPECT_FALSE(loop->running());
+    }
+    EXPECT_GE(passes, 100);
+}
