@@ -49,21 +49,13 @@ TEST(XJStopwatch, ShiftedStartsReadTheOffsetAtOnce) {
     watch->startInTimeInterval(5.0);
     EXPECT_NEAR(watch->timeSinceStart(), -5.0, 0.25);
 
-    timeval start{};
-    watch->copyStartTimeToTimevalStruct(&start);
-    EXPECT_GE(start.tv_usec, 0);
-    EXPECT_LT(start.tv_usec, 1'000'000);
-}
-
-TEST(XJStopwatch, FullTimeMatchesTheSecondsReading) {
-    XJStopwatch watch;
-    watch.startInTimeInterval(-3.25);
+    watch->startInTimeInterval(-3.25);
     timeval full{};
-    watch.getFullTimeSinceStart(&full);
+    watch->getFullTimeSinceStart(&full);
     EXPECT_EQ(full.tv_sec, 3);
     EXPECT_NEAR(full.tv_usec, 250'000, 200'000);
-    watch.getFullTimeSinceStart(nullptr);
-    watch.copyStartTimeToTimevalStruct(nullptr);
+    watch->getFullTimeSinceStart(nullptr);
+    watch->copyStartTimeToTimevalStruct(nullptr);
 }
 
 TEST(XJStopwatch, StoredStartsAreNormalisedAndOffsetsSanitised) {

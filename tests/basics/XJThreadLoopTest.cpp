@@ -24,10 +24,3 @@ TEST(XJThreadLoop, SetIntervalIsCappedByMaxInterval) {
     loop->setInterval(0.25);
     EXPECT_DOUBLE_EQ(loop->interval(), 0.25);
 }
-
-TEST(XJThreadLoop, StopWithoutStartDoesNothing) {
-    auto loop = XJThreadLoop::createWithTimeInterval(0.5, [] {});
-    loop->stop();
-    loop->stopAndWaitUntilDone();
-    EXPECT_FALSE(loop->running());
-}

@@ -83,17 +83,3 @@ TEST(NotificationCenterThreads, RemovalWaitsForACallUnderWayOnAnotherThread) {
     EXPECT_TRUE(removed);
     center.postNotification("N");
 }
-
-TEST(NotificationCenterThreads, DefaultCentreDeliversAcrossThreads) {
-    auto sender = std::make_shared<int>(7);
-    std::atomic<int> seen{0};
-    auto token = NotificationCenter::defaultCenter().addObserver(
-        "OSCInPortsChangedNotification", std::weak_ptr<void>(sender),
-        [&](const Notification& n) { seen += *static_cast<int*>(n.object.get()); });
-    std::jthread([&] {
-        NotificationCenter::defaultCenter().postNotification("OSCInPortsChangedNotification",
-                                                             sender);
-        NotificationCenter::defaultCenter().postNotification("OSCInPortsChangedNotification");
-    }).join();
-    EXPECT_EQ(seen, 7);
-}
