@@ -1,0 +1,252 @@
+#include "osc/OSCMessage.h"
+
+#include <cstring>
+#include <new>
+
+#include "osc/OSCStringAdditions.h"
+
+namespace vitrine {
+
+namespace {
+
+constexpr int64_t round4(int64_t n) {
+    return (n + 3) & ~int64_t{3};
+}
+
+// How the platform renders an absent object inside a description.
+constexpr const char* kAbsent = "(null)";
+
+std::string orAbsent(const std::optional<std::string>& text) {
+    return text ? *text : kAbsent;
+}
+
+// The suffix a query of each type appends to its address; the root drops the leading "/".
+std::string_view querySuffix(OSCQueryType type) {
+    switch (type) {
+        case OSCQueryTypeNamespaceExploration:
+            return "/";
+        case OSCQueryTypeDocumentation:
+            return "/#documentation";
+        case OSCQueryTypeTypeSignature:
+            return "/#type-signature";
+        case OSCQueryTypeCurrentValue:
+            return "/#current-value";
+        case OSCQueryTypeReturnTypeString:
+            return "/#return-type-string";
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+OSCMessage::OSCMessage(Private, std::optional<std::string> address, bool wildcardsInAddress,
+                       OSCMessageType messageType, OSCQueryType queryType, uint32_t queryTXAddress,
+                       uint16_t queryTXPort)
+    : messageAddress(std::move(address)),
+      wildcards(wildcardsInAddress),
+      kind(messageType),
+      query(queryType),
+      txAddress(queryTXAddress),
+      txPort(queryTXPort) {}
+
+std::shared_ptr<OSCMessage> OSCMessage::createFast(const std::optional<std::string>& address,
+                                                   bool wildcardsInAddress,
+                                                   OSCMessageType messageType,
+                                                   OSCQueryType queryType, uint32_t queryTXAddress,
+                                                   uint16_t queryTXPort) {
+    return std::make_shared<OSCMessage>(Private{}, address, wildcardsInAddress, messageType,
+                                        queryType, queryTXAddress, queryTXPort);
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createWithAddress(
+    const std::optional<std::string>& address) {
+    if (!address) return nullptr;
+    return createFast(stringByDeletingLastAndAddingFirstSlash(*address),
+                      containsOSCWildCard(*address), OSCMessageTypeControl, OSCQueryTypeUnknown, 0,
+                      0);
+}
+
+void OSCMessage::addInt(int32_t number) {
+    addValue(OSCValue::createWithInt(number));
+}
+
+void OSCMessage::addFloat(float number) {
+    addValue(OSCValue::createWithFloat(number));
+}
+
+void OSCMessage::addString(const std::optional<std::string>& text) {
+    addValue(OSCValue::createWithString(text));
+}
+
+void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
+    if (!newValue) return;
+    if (count == 0) {
+        single = newValue;
+    } else if (count == 1) {
+        values.emplace();
+        values->reserve(4);
+        values->push_back(std::move(single));
+        single.reset();
+        values->push_back(newValue);
+    } else {
+        values->push_back(newValue);
+    }
+    ++count;
+}
+
+std::shared_ptr<OSCValue> OSCMessage::value() const {
+    if (count < 2) return single;
+    return values->front();
+}
+
+std::shared_ptr<OSCValue> OSCMessage::valueAtIndex(int32_t index) const {
+    if (count < 2) return index == 0 ? single : nullptr;
+    if (index < 0 || index >= count) return nullptr;
+    return (*values)[static_cast<size_t>(index)];
+}
+
+float OSCMessage::calculateFloatValueAtIndex(int32_t index) const {
+    return static_cast<float>(calculateDoubleValueAtIndex(index));
+}
+
+double OSCMessage::calculateDoubleValueAtIndex(int32_t index) const {
+    if (count < 2) return index == 0 && single ? single->calculateDoubleValue() : 0.0;
+    if (index < 0 || index >= count) return -1.0;
+    return (*values)[static_cast<size_t>(index)]->calculateDoubleValue();
+}
+
+OSCMessage::WrittenAddress OSCMessage::writtenAddress() const {
+    switch (kind) {
+        case OSCMessageTypeReply:
+            return {"#reply", {}, true};
+        case OSCMessageTypeError:
+            return {"#error", {}, true};
+        default:
+            break;
+    }
+    if (!messageAddress) return {};
+    WrittenAddress written{*messageAddress, {}, true};
+    if (kind == OSCMessageTypeQuery) {
+        written.suffix = querySuffix(query);
+        if (!written.suffix.empty() && *messageAddress == "/") written.suffix.remove_prefix(1);
+    }
+    return written;
+}
+
+std::optional<std::string> OSCMessage::replyAddress() const {
+    const WrittenAddress written = writtenAddress();
+    if (!written.present) return std::nullopt;
+    std::string text;
+    text.reserve(written.size());
+    text.append(written.base).append(written.suffix);
+    return text;
+}
+
+int64_t OSCMessage::typeTagCount() const {
+    int64_t tags = 1;
+    if (count < 2) {
+        if (single) tags += single->typeSignatureLength();
+    } else {
+        for (const auto& element : *values) tags += element->typeSignatureLength();
+    }
+    return tags;
+}
+
+int64_t OSCMessage::bufferLength() const {
+    int64_t data = 0;
+    if (count < 2) {
+        if (single) data = single->bufferLength();
+    } else {
+        for (const auto& element : *values) data += element->bufferLength();
+    }
+    const auto addressLength = static_cast<int64_t>(writtenAddress().size());
+    return round4(addressLength + 1) + round4(typeTagCount() + 1) + data;
+}
+
+void OSCMessage::writeToBuffer(uint8_t* buffer) const {
+    if (!buffer) return;
+    const WrittenAddress written = writtenAddress();
+    if (!written.base.empty()) std::memcpy(buffer, written.base.data(), written.base.size());
+    if (!written.suffix.empty())
+        std::memcpy(buffer + written.base.size(), written.suffix.data(), written.suffix.size());
+    auto typeOffset = static_cast<int32_t>(round4(static_cast<int64_t>(written.size()) + 1));
+    auto dataOffset = static_cast<int32_t>(typeOffset + round4(typeTagCount() + 1));
+    buffer[typeOffset++] = ',';
+    if (count < 2) {
+        if (single) single->writeToBuffer(buffer, &typeOffset, &dataOffset);
+    } else {
+        for (const auto& element : *values)
+            element->writeToBuffer(buffer, &typeOffset, &dataOffset);
+    }
+}
+
+std::shared_ptr<const OSCData> OSCMessage::writeToNSData() const {
+    const int64_t length = bufferLength();
+    if (length < 1) return nullptr;
+    try {
+        auto data = std::make_shared<OSCData>(static_cast<size_t>(length), uint8_t{0});
+        writeToBuffer(data->data());
+        return data;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::copy() const {
+    auto duplicate = createFast(messageAddress, wildcards, kind, query, txAddress, txPort);
+    if (count < 2) {
+        duplicate->addValue(single);
+    } else {
+        for (const auto& element : *values) duplicate->addValue(element);
+    }
+    duplicate->messageTimeTag = messageTimeTag;
+    duplicate->info = info;
+    return duplicate;
+}
+
+std::string OSCMessage::describeValues() const {
+    if (count < 2) return single ? single->description() : kAbsent;
+    return OSCValue::descriptionOfValues(*values);
+}
+
+std::string OSCMessage::_description() const {
+    const std::string quotedAddress = "'" + orAbsent(messageAddress) + "'";
+    if (count == 0) return quotedAddress;
+    if (count == 1) return quotedAddress + ", '" + single->description() + "'";
+    return quotedAddress + "-'" + OSCValue::descriptionOfValues(*values) + "'";
+}
+
+std::string OSCMessage::description() const {
+    switch (kind) {
+        case OSCMessageTypeUnknown:
+            return "<OSCMsg ? " + describeValues() + ">";
+        case OSCMessageTypeControl:
+            return "<OSCMessage " + _description() + ">";
+        case OSCMessageTypeQuery:
+            switch (query) {
+                case OSCQueryTypeUnknown:
+                    return "<OSCMsg unknown query " + _description() + ">";
+                case OSCQueryTypeNamespaceExploration:
+                    return "<OSCMsg namespace query " + _description() + ">";
+                case OSCQueryTypeDocumentation:
+                    return "<OSCMsg doc query " + _description() + ">";
+                case OSCQueryTypeTypeSignature:
+                    return "<OSCMsg type sig query " + orAbsent(messageAddress) + ">";
+                case OSCQueryTypeCurrentValue:
+                    return "<OSCMsg current val query " + orAbsent(messageAddress) + ">";
+                case OSCQueryTypeReturnTypeString:
+                    return "<OSCMsg return type query " + orAbsent(messageAddress) + ">";
+                default:
+                    return "<OSCMsg Reply " + describeValues() + ">";
+            }
+        case OSCMessageTypeReply:
+            return "<OSCMsg Reply " + describeValues() + ">";
+        case OSCMessageTypeError:
+            return "<OSCMsg Err " + describeValues() + ">";
+        default:
+            return std::string("<OSCMessage ") + kAbsent + ">";
+    }
+}
+
+}  // namespace vitrine

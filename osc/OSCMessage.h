@@ -1,0 +1,141 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "basics/Date.h"
+#include "osc/OSCPacketContent.h"
+#include "osc/OSCValue.h"
+
+namespace vitrine {
+
+enum OSCMessageType : int32_t {
+    OSCMessageTypeUnknown = 0,
+    OSCMessageTypeControl = 1,
+    OSCMessageTypeQuery = 2,
+    OSCMessageTypeReply = 3,
+    OSCMessageTypeError = 4,
+};
+
+enum OSCQueryType : int32_t {
+    OSCQueryTypeUnknown = 0,
+    OSCQueryTypeNamespaceExploration = 1,
+    OSCQueryTypeDocumentation = 2,
+    OSCQueryTypeTypeSignature = 3,
+    OSCQueryTypeCurrentValue = 4,
+    OSCQueryTypeReturnTypeString = 5,
+};
+
+// An OSC address with an ordered list of values; also the carrier of queries, replies and errors.
+// Built on one thread, then only read.
+// Thread safety: distinct objects safe; shared objects safe for concurrent reading (encoding,
+// describing, copying), unsafe while values are still being appended.
+class OSCMessage : public OSCPacketContent {
+    struct Private {
+        explicit Private() = default;
+    };
+
+public:
+    using ValueList = std::vector<std::shared_ptr<OSCValue>>;
+
+    // An absent address gives nothing. The address is normalised to "/a/b" form; an empty one
+    // leaves the message without an address. Wildcards are judged on the text as given.
+    static std::shared_ptr<OSCMessage> createWithAddress(const std::optional<std::string>& address);
+    // Stores its arguments as they are; the parser and every other constructor go through here.
+    static std::shared_ptr<OSCMessage> createFast(const std::optional<std::string>& address,
+                                                  bool wildcardsInAddress,
+                                                  OSCMessageType messageType,
+                                                  OSCQueryType queryType, uint32_t queryTXAddress,
+                                                  uint16_t queryTXPort);
+
+    OSCMessage(Private, std::optional<std::string> address, bool wildcardsInAddress,
+               OSCMessageType messageType, OSCQueryType queryType, uint32_t queryTXAddress,
+               uint16_t queryTXPort);
+
+    // Appending. Each creates the matching OSCValue and passes it to addValue; values that cannot
+    // be created (an absent string) append nothing. Doubles, colours, booleans and blobs get their
+    // add operations alongside these once their value types exist.
+    void addInt(int32_t number);
+    void addFloat(float number);
+    void addString(const std::optional<std::string>& text);
+    // An empty pointer is ignored.
+    void addValue(const std::shared_ptr<OSCValue>& newValue);
+
+    const std::optional<std::string>& address() const { return messageAddress; }
+    int32_t valueCount() const { return count; }
+    // The first value, or nothing when there is none.
+    std::shared_ptr<OSCValue> value() const;
+    // Nothing for an index outside 0 .. valueCount - 1.
+    std::shared_ptr<OSCValue> valueAtIndex(int32_t index) const;
+    // Present only from the second value on, and then holding all of them.
+    const std::optional<ValueList>& valueArray() const { return values; }
+
+    // Numeric view of one value. With at most one value a bad index gives 0.0; with several a bad
+    // index gives -1.0, which callers use to tell "no such value" from a zero.
+    float calculateFloatValueAtIndex(int32_t index) const;
+    double calculateDoubleValueAtIndex(int32_t index) const;
+    float calculateFloatValue() const { return calculateFloatValueAtIndex(0); }
+    double calculateDoubleValue() const { return calculateDoubleValueAtIndex(0); }
+
+    // Execution time inherited from an enclosing bundle; never encoded.
+    const std::optional<Date>& timeTag() const { return messageTimeTag; }
+    void setTimeTag(std::optional<Date> date) { messageTimeTag = date; }
+    // A free slot for the library's user; carried by copies, never encoded.
+    const std::shared_ptr<void>& msgInfo() const { return info; }
+    void setMsgInfo(std::shared_ptr<void> newInfo) { info = std::move(newInfo); }
+
+    bool wildcardsInAddress() const { return wildcards; }
+    OSCMessageType messageType() const { return kind; }
+    OSCQueryType queryType() const { return query; }
+    // The sender's IPv4 address and UDP port (network order as received); 0 when built locally.
+    uint32_t queryTXAddress() const { return txAddress; }
+    uint16_t queryTXPort() const { return txPort; }
+    void _setWildcardsInAddress(bool flag) { wildcards = flag; }
+    void _setMessageType(OSCMessageType type) { kind = type; }
+    void _setQueryType(OSCQueryType type) { query = type; }
+
+    // The address text as it goes on the wire: queries get their "/#..." suffix, replies and
+    // errors are sent to "#reply" and "#error".
+    std::optional<std::string> replyAddress() const;
+
+    int64_t bufferLength() const override;
+    void writeToBuffer(uint8_t* buffer) const override;
+    // The encoding in a buffer of its own; nothing when it cannot be allocated.
+    std::shared_ptr<const OSCData> writeToNSData() const;
+
+    // A new message with the same fields, sharing (not copying) the value objects.
+    std::shared_ptr<OSCMessage> copy() const;
+
+    std::string description() const;
+    std::string _description() const;
+
+private:
+    // The written address as two pieces, so that length and encoding need no joined string.
+    struct WrittenAddress {
+        std::string_view base;
+        std::string_view suffix;
+        bool present = false;
+        size_t size() const { return base.size() + suffix.size(); }
+    };
+    WrittenAddress writtenAddress() const;
+    int64_t typeTagCount() const;  // the comma plus every value's tags
+    std::string describeValues() const;
+
+    std::optional<std::string> messageAddress;
+    int32_t count = 0;
+    std::shared_ptr<OSCValue> single;
+    std::optional<ValueList> values;
+    std::optional<Date> messageTimeTag;
+    bool wildcards = false;
+    OSCMessageType kind = OSCMessageTypeControl;
+    OSCQueryType query = OSCQueryTypeUnknown;
+    uint32_t txAddress = 0;
+    uint16_t txPort = 0;
+    std::shared_ptr<void> info;
+};
+
+}  // namespace vitrine

@@ -1,0 +1,28 @@
+#include "osc/OSCPacket.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "basics/Log.h"
+
+namespace vitrine {
+
+OSCPacket::OSCPacket(Private, std::vector<uint8_t> encoded) : bytes(std::move(encoded)) {}
+
+std::shared_ptr<OSCPacket> OSCPacket::createWithContent(
+    const std::shared_ptr<const OSCPacketContent>& content) {
+    const int64_t length = content ? content->bufferLength() : 0;
+    if (length >= 1) {
+        try {
+            std::vector<uint8_t> encoded(static_cast<size_t>(length), uint8_t{0});
+            content->writeToBuffer(encoded.data());
+            return std::make_shared<OSCPacket>(Private{}, std::move(encoded));
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+    }
+    Log::write("\t\terr: %s - BAIL", "-[OSCPacket initWithContent:]");
+    return nullptr;
+}
+
+}  // namespace vitrine
