@@ -13,6 +13,8 @@ Date dateNow();
 inline constexpr Date dateFromUnixTime(double unixSeconds) {
     return unixSeconds - kReferenceDateSinceUnixEpoch;
 }
-inline constexpr double unixTimeFromDate(Date date) { return date + kReferenceDateSinceUnixEpoch; }
+inline constexpr double unixTimeFromDate(Date date) {
+    return date + kReferenceDateSinceUnixEpoch;
+}
 
 }  // namespace vitrine

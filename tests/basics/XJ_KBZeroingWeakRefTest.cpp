@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "basics/Log.h"
+#include "external/KBZeroingWeakRef/Source/XJ_KBZeroingWeakRef.h"
+#include "support/TestJar.h"
+
+using namespace vitrine;
+using vitrine::testing::jar;
+using vitrine::testing::TestJar;
+
+TEST(ZeroingWeakRef, TargetIsTheObjectWhileAliveAndNullAfterwards) {
+    auto a = jar("a");
+    auto ref = XJ_KBZeroingWeakRef::refWithTarget(a);
+    EXPECT_EQ(ref->target().get(), a.get());
+    EXPECT_EQ(ref->targetAs<TestJar>(), a);
+    a.reset();
+    EXPECT_EQ(ref->target(), nullptr);
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+}
+
+TEST(ZeroingWeakRef, AllReferencesAreZeroedBeforeAnyCleanupRunsAndEachRunsOnce) {
+    auto a = jar("a");
+    const XJObject* address = a.get();
+    auto first = XJ_KBZeroingWeakRef::refWithTarget(a);
+    auto second = XJ_KBZeroingWeakRef::refWithTarget(a);
+    std::vector<std::string> seen;
+    auto cleanup = [&](const char* name) {
+        return [&, name](XJObject* target) {
+            EXPECT_EQ(target, address);
+            EXPECT_EQ(first->target(), nullptr);
+            EXPECT_EQ(second->target(), nullptr);
+            seen.emplace_back(name);
+        };
+    };
+    first->setCleanupBlock(cleanup("first"));
+    second->setCleanupBlock(cleanup("second"));
+    a.reset();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_NE(seen[0], seen[1]);
+    first.reset();
+    second.reset();
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST(ZeroingWeakRef, OnlyTheLastCleanupSetRunsAndThePreviousIsReleased) {
+    auto a = jar("a");
+    auto ref = XJ_KBZeroingWeakRef::refWithTarget(a);
+    auto capturedByFirst = std::make_shared<int>(0);
+    int firstRuns = 0;
+    int secondRuns = 0;
+    ref->setCleanupBlock([&firstRuns, capturedByFirst](XJObject*) { ++firstRuns; });
+    ref->setCleanupBlock([&secondRuns](XJObject*) { ++secondRuns; });
+    EXPECT_EQ(capturedByFirst.use_count(), 1);
+    a.reset();
+    EXPECT_EQ(firstRuns, 0);
+    EXPECT_EQ(secondRuns, 1);
+}
+
+TEST(ZeroingWeakRef, ReferenceDestroyedBeforeItsTargetRunsNoCleanup) {
+    auto a = jar("a");
+    int runs = 0;
+    auto ref = XJ_KBZeroingWeakRef::refWithTarget(a);
+    ref->setCleanupBlock([&](XJObject*) { ++runs; });
+    ref.reset();
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+    a.reset();
+    EXPECT_EQ(runs, 0);
+}
+
+TEST(ZeroingWeakRef, NullTargetReadsNullAndRegistersNothing) {
+    auto ref = XJ_KBZeroingWeakRef::refWithTarget(std::shared_ptr<TestJar>());
+    EXPECT_EQ(ref->target(), nullptr);
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+    EXPECT_FALSE(XJ_KBZeroingWeakRef::canRefCoreFoundationObjects());
+}
+
+TEST(ZeroingWeakRef, DescriptionShowsTheTargetOrNull) {
+    auto a = jar("a");
+    auto ref = XJ_KBZeroingWeakRef::refWithTarget(a);
+    const void* address = ref.get();
+    EXPECT_EQ(ref->description(),
+              stringWithFormat("<XJ_KBZeroingWeakRef: %p -> <Jar a>>", address));
+    a.reset();
+    EXPECT_EQ(ref->description(), stringWithFormat("<XJ_KBZeroingWeakRef: %p -> (null)>", address));
+}
+
+// A cleanup may drop other references of the same dying target, make new references and kill
+// other targets; the death sequence must neither call into a destroyed reference nor deadlock.
+TEST(ZeroingWeakRef, CleanupMayDestroyReferencesAndOtherTargets) {
+    auto a = jar("a");
+    auto b = jar("b");
+    std::vector<std::shared_ptr<XJ_KBZeroingWeakRef>> refsOfA;
+    for (int i = 0; i < 4; ++i) refsOfA.push_back(XJ_KBZeroingWeakRef::refWithTarget(a));
+    auto refOfB = XJ_KBZeroingWeakRef::refWithTarget(b);
+    int runs = 0;
+    int bRuns = 0;
+    refOfB->setCleanupBlock([&](XJObject*) { ++bRuns; });
+    for (auto& ref : refsOfA) {
+        ref->setCleanupBlock([&](XJObject*) {
+            ++runs;
+            refsOfA.clear();  // destroys every reference of a, the running one included
+            b.reset();        // a nested death on the same thread
+            auto c = jar("c");
+            auto refOfC = XJ_KBZeroingWeakRef::refWithTarget(c);
+        });
+    }
+    a.reset();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(bRuns, 1);
+    EXPECT_EQ(refOfB->target(), nullptr);
+    refOfB.reset();
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+}
