@@ -79,6 +79,22 @@ void OSCMessage::addString(const std::optional<std::string>& text) {
     addValue(OSCValue::createWithString(text));
 }
 
+void OSCMessage::addDouble(double number) {
+    addValue(OSCValue::createWithDouble(number));
+}
+
+void OSCMessage::addColor(const std::optional<OSCColor>& color) {
+    addValue(OSCValue::createWithColor(color));
+}
+
+void OSCMessage::addBOOL(bool flag) {
+    addValue(OSCValue::createWithBool(flag));
+}
+
+void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
+    addValue(OSCValue::createWithNSDataBlob(std::move(data)));
+}
+
 void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
     if (!newValue) return;
     if (count == 0) {
