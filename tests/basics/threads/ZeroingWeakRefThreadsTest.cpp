@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <barrier>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "external/KBZeroingWeakRef/Source/XJ_KBZeroingWeakRef.h"
+#include "support/TestJar.h"
+
+using namespace vitrine;
+using vitrine::testing::jar;
+using vitrine::testing::TestJar;
+
+// One thread drops the last outside share while another keeps reading target(): every read is
+// either null or an object that stays alive while the reader holds it, and the cleanup runs
+// exactly once per round, on whichever thread ends up destroying the object.
+TEST(ZeroingWeakRefThreads, TargetRacingTheLastReleaseNeverYieldsADyingObject) {
+    constexpr int kRounds = 3000;
+    std::shared_ptr<TestJar> owner;
+    std::shared_ptr<XJ_KBZeroingWeakRef> ref;
+    std::atomic<int> cleanups{0};
+    std::atomic<int> deadReads{0};
+    std::atomic<long> liveReads{0};
+    std::barrier sync(3);
+
+    std::thread releaser([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            sync.arrive_and_wait();
+            owner.reset();
+            sync.arrive_and_wait();
+        }
+    });
+    std::thread reader([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            sync.arrive_and_wait();
+            for (;;) {
+                const std::shared_ptr<TestJar> seen = ref->targetAs<TestJar>();
+                if (!seen) break;
+                if (!seen->alive.load()) deadReads.fetch_add(1);
+                std::this_thread::yield();
+                if (!seen->alive.load()) deadReads.fetch_add(1);
+                liveReads.fetch_add(1);
+            }
+            sync.arrive_and_wait();
+        }
+    });
+
+    for (int round = 0; round < kRounds; ++round) {
+        owner = jar("round");
+        ref = XJ_KBZeroingWeakRef::refWithTarget(owner);
+        ref->setCleanupBlock([&](XJObject*) { cleanups.fetch_add(1); });
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        ASSERT_EQ(cleanups.load(), round + 1);
+        ASSERT_EQ(ref->target(), nullptr);
+    }
+    releaser.join();
+    reader.join();
+    ref.reset();
+    RecordProperty("liveReads", std::to_string(liveReads.load()));
+    EXPECT_EQ(deadReads.load(), 0);
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+}
+
+// References destroyed on one thread while their target dies on another: no cleanup of a
+// destroyed reference runs after its destruction, surviving references run theirs exactly once.
+TEST(ZeroingWeakRefThreads, ReferencesDestroyedWhileTheirTargetDies) {
+    constexpr int kRounds = 2000;
+    constexpr int kRefs = 4;
+    for (int round = 0; round < kRounds; ++round) {
+        auto target = jar("t");
+        std::vector<std::shared_ptr<XJ_KBZeroingWeakRef>> refs;
+        std::vector<std::atomic<int>> runs(kRefs);
+        for (int i = 0; i < kRefs; ++i) {
+            refs.push_back(XJ_KBZeroingWeakRef::refWithTarget(target));
+            refs.back()->setCleanupBlock([&runs, i](XJObject*) { runs[i].fetch_add(1); });
+        }
+        std::thread killer([&] { target.reset(); });
+        std::thread dropper([&] {
+            refs[0].reset();
+            refs[1].reset();
+        });
+        killer.join();
+        dropper.join();
+        for (int i = 0; i < kRefs; ++i) ASSERT_LE(runs[i].load(), 1);
+        ASSERT_EQ(runs[2].load(), 1);
+        ASSERT_EQ(runs[3].load(), 1);
+    }
+    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+}
