@@ -96,7 +96,8 @@ public:
     // each is cut to 32 bits so that neither can spill into the other half.
     static std::shared_ptr<OSCValue> createWithTimeSeconds(int64_t seconds, int64_t microSeconds);
     // A time tag for a date: whole seconds and the microseconds below them, both rounded down,
-    // as bundles write their dates. A date that is not finite gives nothing.
+    // as bundles write their dates. Dates beyond the signed 32-bit range of seconds are held at its
+    // ends; a date that is not finite gives nothing.
     static std::shared_ptr<OSCValue> createWithDate(Date date);
     static std::shared_ptr<OSCValue> createWithLongLong(int64_t number);
     static std::shared_ptr<OSCValue> createWithDouble(double number);
