@@ -130,6 +130,29 @@ public:
     // A new message with the same fields, sharing (not copying) the value objects.
     std::shared_ptr<OSCMessage> copy() const;
 
+    // Queries, replies and errors. Each gives nothing for an absent argument, without a log line.
+    //
+    // A query asks about the node at `address` (normalised); on the wire the address carries the
+    // query's suffix ("/a/#documentation", "/a/" for the children, "/" for the root's children).
+    static std::shared_ptr<OSCMessage> createQueryType(OSCQueryType type,
+                                                       const std::optional<std::string>& address);
+    // A reply sent to "#reply" that carries the normalised address as its one string value. An
+    // empty address normalises to nothing, and the reply then carries no value.
+    static std::shared_ptr<OSCMessage> createReplyForAddress(
+        const std::optional<std::string>& address);
+    // An error that keeps the address as given; it is written under "#error", so the address
+    // itself does not travel.
+    static std::shared_ptr<OSCMessage> createErrorForAddress(
+        const std::optional<std::string>& address);
+    // A reply (or error) aimed back at the query's sender, whose first value identifies the
+    // question: the query's replyAddress as a string when the query has no values, else the
+    // query's whole encoding as a blob. Nothing when that encoding cannot be made; no value when
+    // the query has no address to identify it by. The answer's own values are appended after.
+    static std::shared_ptr<OSCMessage> createReplyForMessage(
+        const std::shared_ptr<const OSCMessage>& query);
+    static std::shared_ptr<OSCMessage> createErrorForMessage(
+        const std::shared_ptr<const OSCMessage>& query);
+
     std::string description() const;
     std::string _description() const;
 
@@ -144,6 +167,8 @@ private:
     WrittenAddress writtenAddress() const;
     int64_t typeTagCount() const;  // the comma plus every value's tags
     std::string describeValues() const;
+    static std::shared_ptr<OSCMessage> createAnswerForMessage(
+        OSCMessageType answerType, const std::shared_ptr<const OSCMessage>& query);
 
     std::optional<std::string> messageAddress;
     int32_t count = 0;
