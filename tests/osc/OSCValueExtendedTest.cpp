@@ -273,3 +273,10 @@ TEST(OSCValue, EqualityComparesPayloadsByContent) {
     EXPECT_EQ(*OSCValue::createWithTimeSeconds(5, 6), *OSCValue::createWithTimeSeconds(5, 6));
     EXPECT_FALSE(*OSCValue::createWithTimeSeconds(5, 6) == *OSCValue::createWithTimeSeconds(6, 5));
 }
+
+TEST(OSCValueTimeTag, DateRoundsToTheNearestMicrosecondLikeBundles) {
+    // 0.3 s is 299999.99999 µs in binary floating point; rounding keeps it at 300000.
+    EXPECT_EQ(OSCValue::createWithDate(700000000.3)->timeValue(), (OSCTimeValue{700000000, 300000}));
+    // A fraction that rounds up to a whole second carries into the seconds.
+    EXPECT_EQ(OSCValue::createWithDate(5.9999999)->timeValue(), (OSCTimeValue{6, 0}));
+}
