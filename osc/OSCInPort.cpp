@@ -233,8 +233,9 @@ void OSCInPort::start() {
         }
         // Marked as running before the thread exists, so that a second start launches nothing.
         threadControl = std::make_shared<ThreadControl>();
-        thread = std::jthread(
-            [weakPort = std::move(self), control = threadControl] { threadMain(weakPort, control); });
+        thread = std::jthread([weakPort = std::move(self), control = threadControl] {
+            threadMain(weakPort, control);
+        });
     }
     std::lock_guard guard(zeroConfLock);
     if (zeroConfDest) zeroConfDest->stop();
@@ -428,7 +429,8 @@ void OSCInPort::expireQueries() {
     }
     timeoutSWatch.start();
     for (const auto& pending : expired) {
-        if (pending) pending->dispatchReply(OSCMessage::createErrorForMessage(pending->initialQuery()));
+        if (pending)
+            pending->dispatchReply(OSCMessage::createErrorForMessage(pending->initialQuery()));
     }
 }
 
@@ -495,7 +497,8 @@ void OSCInPort::dispatchQuery(const std::shared_ptr<OSCMessage>& query,
                               const std::shared_ptr<OSCOutPort>& outPort, float timeout,
                               ReplyBlock replyHandler) {
     if (!query || !outPort || query->messageType() != OSCMessageTypeQuery) return;
-    fileQuery(query, outPort, OSCQueryReply::createWithQuery(query, timeout, std::move(replyHandler)));
+    fileQuery(query, outPort,
+              OSCQueryReply::createWithQuery(query, timeout, std::move(replyHandler)));
 }
 
 void OSCInPort::dispatchQuery(const std::shared_ptr<OSCMessage>& query,
@@ -519,8 +522,7 @@ void OSCInPort::fileQuery(const std::shared_ptr<OSCMessage>& query,
 
 void OSCInPort::_dispatchQuery(const std::shared_ptr<OSCMessage>& query,
                                const std::shared_ptr<OSCOutPort>& outPort) {
-    if (!query || !outPort || deleted.load() || query->messageType() != OSCMessageTypeQuery)
-        return;
+    if (!query || !outPort || deleted.load() || query->messageType() != OSCMessageTypeQuery) return;
     {
         std::lock_guard guard(socketLock);
         if (!sock.valid()) return;

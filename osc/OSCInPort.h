@@ -112,8 +112,7 @@ public:
     // Decoder callback: gathers one parsed message for this pass's delivery.
     void _addMessage(const std::shared_ptr<OSCMessage>& message) override;
     // Hands one datagram (address and port in network order, as received) to the packet parser.
-    void parseRawBuffer(const uint8_t* buffer, int32_t length, uint32_t txAddress,
-                        uint16_t txPort);
+    void parseRawBuffer(const uint8_t* buffer, int32_t length, uint32_t txAddress, uint16_t txPort);
     // Delivers one pass's messages; see the class comment.
     void handleScratchArray(const std::vector<std::shared_ptr<OSCMessage>>& messages);
 

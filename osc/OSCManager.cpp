@@ -72,7 +72,9 @@ std::optional<int64_t> snapshotNumber(const OSCPortSnapshot& snapshot, const cha
 }
 
 // The snapshot's number as the 32-bit port the creating operations take.
-int32_t portNumber(int64_t number) { return static_cast<int32_t>(number); }
+int32_t portNumber(int64_t number) {
+    return static_cast<int32_t>(number);
+}
 
 }  // namespace
 
@@ -106,10 +108,11 @@ std::shared_ptr<OSCManager> OSCManager::createManager(
 OSCManager::OSCManager(Private, InPortFactory inPortClass, OutPortFactory outPortClass)
     : inPorts(std::make_shared<InPortList>()),
       outPorts(std::make_shared<OutPortList>()),
-      inFactory(inPortClass ? std::move(inPortClass)
-                            : InPortFactory([](uint16_t port, const std::optional<std::string>& label) {
-                                  return OSCInPort::createWithPort(port, label);
-                              })),
+      inFactory(inPortClass
+                    ? std::move(inPortClass)
+                    : InPortFactory([](uint16_t port, const std::optional<std::string>& label) {
+                          return OSCInPort::createWithPort(port, label);
+                      })),
       outFactory(outPortClass
                      ? std::move(outPortClass)
                      : OutPortFactory([](const std::optional<std::string>& address, uint16_t port,
@@ -272,10 +275,9 @@ std::shared_ptr<OSCOutPort> OSCManager::createNewOutputToAddress(
     std::shared_ptr<OSCOutPort> created;
     {
         Locked guard(*outPorts, Locked<OutPortList>::Write);
-        const bool taken = std::any_of(outPorts->array().begin(), outPorts->array().end(),
-                                       [&](const auto& existing) {
-                                           return existing && existing->portLabel() == label;
-                                       });
+        const bool taken = std::any_of(
+            outPorts->array().begin(), outPorts->array().end(),
+            [&](const auto& existing) { return existing && existing->portLabel() == label; });
         if (!taken) {
             created = outFactory(address, static_cast<uint16_t>(port & 0xFFFF), label);
             if (created) outPorts->addObject(created);
@@ -292,8 +294,7 @@ std::shared_ptr<OSCOutPort> OSCManager::createNewOutputToAddress(
 
 std::shared_ptr<OSCOutPort> OSCManager::createNewOutput() {
     for (int32_t port = kFirstTriedPort; port <= kLastPort; ++port) {
-        if (auto created = createNewOutputToAddress(std::string("127.0.0.1"), port))
-            return created;
+        if (auto created = createNewOutputToAddress(std::string("127.0.0.1"), port)) return created;
     }
     return nullptr;
 }
@@ -415,10 +416,9 @@ std::string OSCManager::getUniqueOutputLabel() {
     auto guard = reading(*outPorts);
     for (int n = 1;; ++n) {
         std::string candidate = stringWithFormat("OSC Out Port %d", n);
-        const bool used = std::any_of(outPorts->array().begin(), outPorts->array().end(),
-                                      [&](const auto& port) {
-                                          return port && port->portLabel() == candidate;
-                                      });
+        const bool used =
+            std::any_of(outPorts->array().begin(), outPorts->array().end(),
+                        [&](const auto& port) { return port && port->portLabel() == candidate; });
         if (!used) return candidate;
     }
 }
@@ -487,8 +487,7 @@ std::optional<std::vector<std::string>> OSCManager::hostIPv4Addresses() {
         char text[INET_ADDRSTRLEN] = {};
         if (!inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text)) continue;
         const std::string address(text);
-        if (address.find_first_of("abcdefABCDEF:%") != std::string::npos ||
-            address == "127.0.0.1")
+        if (address.find_first_of("abcdefABCDEF:%") != std::string::npos || address == "127.0.0.1")
             continue;
         addresses.push_back(address);
     }

@@ -21,8 +21,7 @@ public:
     // Nothing (after "\t\terr: -[OSCZeroConfManager initWithOSCManager:serviceType:] - BAIL")
     // without a manager. The manager is not kept alive.
     static std::shared_ptr<OSCZeroConfManager> createWithOSCManager(
-        const std::weak_ptr<OSCManager>& oscManager,
-        const std::optional<std::string>& serviceType);
+        const std::weak_ptr<OSCManager>& oscManager, const std::optional<std::string>& serviceType);
 
     OSCZeroConfManager(Private, std::weak_ptr<OSCManager> oscManager,
                        std::optional<std::string> serviceType);
