@@ -243,6 +243,11 @@ void OSCInPort::start() {
     zeroConfSwatch.start();
 }
 
+bool OSCInPort::_threadRunning() const {
+    std::lock_guard guard(threadLock);
+    return threadControl && threadControl->running.load();
+}
+
 void OSCInPort::stop() {
     const auto mainLoop = MainLoop::current();
     if (!mainLoop->isMainThread()) {

@@ -119,7 +119,7 @@ public:
     // Questions still waiting for their answer.
     uint64_t _pendingQueryCount() { return queryDict->lockCount(); }
     // True while a receiving thread is running.
-    bool _threadRunning() const { return threadRunning.load(); }
+    bool _threadRunning() const;
 
 private:
     struct ThreadControl;
@@ -155,10 +155,9 @@ private:
     std::vector<std::shared_ptr<OSCMessage>> scratchArray;
 
     // Serialises start, stop and the end of the thread; never taken by the receiving thread.
-    std::mutex threadLock;
+    mutable std::mutex threadLock;
     std::jthread thread;
     std::shared_ptr<ThreadControl> threadControl;
-    std::atomic<bool> threadRunning{false};
 
     XJStopwatch timeoutSWatch;
     std::shared_ptr<MutLockDict<OSCQueryReply>> queryDict;
