@@ -1,0 +1,380 @@
+// Vitrine remote: draws the controller's state and sends the operator's touches back to it.
+//
+// The controller owns every piece of state. This page only renders the last "state" message it
+// received and sends actions; it never flips a control on its own, so two tablets always show
+// the same thing and a tap that the controller refuses leaves nothing half-done. The one local
+// liberty is the dimmer thumb, which follows the finger while it is being dragged.
+"use strict";
+
+(() => {
+  // Scene pictures, by the action that shows them; used to mark the scene being shown and to
+  // warm the browser's cache so a tap shows its picture at once.
+  const SCENE_PICTURES = {
+    mortier: "BGMortier.png",
+    medaillon: "Medaillon.png",
+    bouteille: "BGBouteille.png",
+    chevrette: "BGChevrette.png",
+    onguent: "BGOnguent.png",
+    theriaque1: "Theriaque 1.png",
+    theriaque2: "Theriaque 2.png",
+    potCanon: "BGCanon.png",
+    potCylindrique: "BGCylindrique.png",
+    vaseHaut: "BGVasehaut.png",
+    raffraichissoire: "BGRafraichissoir.png",
+    vitrinerie: "BGVitrinerie.png",
+  };
+  const ALL_OFF_PICTURE = "BGAllOff.png";
+
+  const RECONNECT_FIRST_MS = 500;
+  const RECONNECT_MAX_MS = 8000;
+  const FADER_SEND_INTERVAL_MS = 50; // at most ~20 dimmer messages a second while dragging
+  const FADER_SETTLE_MS = 600; // how long the thumb may wait for the controller after release
+  const TOAST_MS = 4000;
+
+  const app = document.getElementById("app");
+  const $ = (selector) => app.querySelector(selector);
+  const sceneButtons = Array.from(app.querySelectorAll(".scene"));
+  const power = $('[data-outlet="button"]');
+  const fader = $('[data-outlet="fader"]');
+  const dimmerValue = $(".dimmer-value");
+  const picture = $('[data-outlet="BG_image"]');
+  const pictureLayers = Array.from(picture.querySelectorAll(".picture-layer"));
+  const ambience = $(".ambience");
+  const connexion = $('[data-outlet="connexion"]');
+  const connexionTitle = $(".connexion-title");
+  const banner = $(".banner");
+  const bannerText = $(".banner-text");
+  const bannerRetry = $(".banner-retry");
+  const toast = $(".toast");
+
+  let state = null; // last state from the controller; null until one arrives on this socket
+  let socket = null;
+  let linkUp = false; // socket open and a state received on it
+  let attempts = 0;
+  let reconnectTimer = 0;
+  let countdownTimer = 0;
+  let reconnectAt = 0;
+  let toastTimer = 0;
+
+  // ---------------------------------------------------------------- rendering
+
+  const pictureUrl = (name) => "pictures/" + encodeURIComponent(name);
+
+  let shownPicture = null;
+  let frontLayer = 0;
+  function showPicture(name) {
+    if (name === shownPicture) return;
+    shownPicture = name;
+    picture.dataset.picture = name || "";
+    picture.setAttribute("aria-label", name ? "Vitrine : " + name.replace(/\.png$/, "") : "Vitrine");
+    // Cross-fade: the new picture comes up on the back layer, then the front one fades out.
+    const next = pictureLayers[1 - frontLayer];
+    const prev = pictureLayers[frontLayer];
+    next.style.backgroundImage = name ? `url("${pictureUrl(name)}")` : "none";
+    next.classList.add("shown");
+    prev.classList.remove("shown");
+    frontLayer = 1 - frontLayer;
+    ambience.style.backgroundImage = name ? `url("${pictureUrl(name)}")` : "none";
+  }
+
+  function cssColour(tint) {
+    if (!Array.isArray(tint) || tint.length !== 4 || !tint.every(Number.isFinite)) return null;
+    const [r, g, b, a] = tint.map((c) => Math.min(1, Math.max(0, c)));
+    return `rgba(${Math.round(r * 255)}, ${Math.round(g * 255)}, ${Math.round(b * 255)}, ${a})`;
+  }
+
+  function controlEnabled(outlet) {
+    const control = state && state.controls && state.controls[outlet];
+    return linkUp && !!control && control.enabled === true;
+  }
+
+  function faderValueFromState() {
+    const control = state && state.controls && state.controls.fader;
+    const v = control && Number(control.value);
+    return Number.isFinite(v) ? Math.min(1, Math.max(0, v)) : 0;
+  }
+
+  function drawFader(value) {
+    fader.style.setProperty("--value", String(value));
+    fader.setAttribute("aria-valuenow", value.toFixed(3));
+    const percent = Math.round(value * 100) + " %";
+    fader.setAttribute("aria-valuetext", percent);
+    dimmerValue.textContent = percent;
+  }
+
+  function render() {
+    app.dataset.link = linkUp ? "up" : state ? "down" : "connecting";
+    if (!state) return;
+
+    const activeAction = Object.keys(SCENE_PICTURES).find((a) => SCENE_PICTURES[a] === state.picture);
+    for (const button of sceneButtons) {
+      button.disabled = !controlEnabled(button.dataset.outlet);
+      button.setAttribute("aria-pressed", String(button.dataset.action === activeAction));
+    }
+
+    const on = state.switchOn === true;
+    power.setAttribute("aria-checked", String(on));
+    power.disabled = !linkUp;
+    power.querySelector(".power-state").textContent = on ? "Allumée" : "Éteinte";
+    app.dataset.switch = on ? "on" : "off";
+
+    const faderEnabled = controlEnabled("fader");
+    fader.setAttribute("aria-disabled", String(!faderEnabled));
+    fader.tabIndex = faderEnabled ? 0 : -1;
+    if (!faderEnabled) endDrag(false);
+    // A released thumb follows the controller again once the controller confirms its value.
+    if (drag && drag.pointerId === null && Math.abs(faderValueFromState() - drag.lastSent) < 0.0005) {
+      clearTimeout(settleTimer);
+      drag = null;
+    }
+    if (!drag) drawFader(faderValueFromState());
+
+    showPicture(typeof state.picture === "string" && state.picture !== "" ? state.picture : null);
+
+    const c = state.connexion || {};
+    const title = typeof c.title === "string" ? c.title : "";
+    connexion.dataset.title = title;
+    connexionTitle.textContent = title || "…";
+    const colour = cssColour(c.tint);
+    if (colour) connexion.style.setProperty("--tint", colour);
+    else connexion.style.removeProperty("--tint");
+  }
+
+  // ---------------------------------------------------------------- talking to the controller
+
+  function send(message) {
+    if (!linkUp || socket.readyState !== WebSocket.OPEN) return false;
+    socket.send(JSON.stringify(message));
+    return true;
+  }
+
+  function socketUrl() {
+    const scheme = location.protocol === "https:" ? "wss:" : "ws:";
+    return `${scheme}//${location.host}/ws`;
+  }
+
+  function connect() {
+    clearTimeout(reconnectTimer);
+    clearInterval(countdownTimer);
+    reconnectTimer = 0;
+    if (socket && socket.readyState <= WebSocket.OPEN) return;
+    let ws;
+    try {
+      ws = new WebSocket(socketUrl());
+    } catch (e) {
+      scheduleReconnect();
+      return;
+    }
+    socket = ws;
+    showBanner(attempts === 0 && !state ? "Connexion au contrôleur…" : "Reconnexion au contrôleur…", false);
+    ws.onmessage = (event) => {
+      if (ws !== socket) return;
+      let message;
+      try {
+        message = JSON.parse(event.data);
+      } catch (e) {
+        console.warn("unreadable message from the controller", event.data);
+        return;
+      }
+      if (!message || typeof message !== "object") return;
+      if (message.type === "state") {
+        state = message;
+        if (!linkUp) {
+          linkUp = true;
+          attempts = 0;
+          hideBanner();
+          preloadPictures();
+        }
+        render();
+      } else if (message.type === "error") {
+        showToast(typeof message.message === "string" && message.message ? message.message : "Commande refusée");
+      }
+    };
+    ws.onclose = () => {
+      if (ws !== socket) return;
+      linkUp = false;
+      endDrag(false);
+      render();
+      scheduleReconnect();
+    };
+    ws.onerror = () => {}; // a close always follows; it does the work
+    render();
+  }
+
+  function scheduleReconnect() {
+    clearTimeout(reconnectTimer);
+    clearInterval(countdownTimer);
+    // Exponential backoff with jitter, so a room full of tablets does not come back in lockstep.
+    const base = Math.min(RECONNECT_MAX_MS, RECONNECT_FIRST_MS * 2 ** attempts);
+    const delay = Math.round(base * (0.8 + Math.random() * 0.4));
+    attempts += 1;
+    reconnectAt = Date.now() + delay;
+    reconnectTimer = setTimeout(connect, delay);
+    updateCountdown();
+    countdownTimer = setInterval(updateCountdown, 250);
+  }
+
+  function updateCountdown() {
+    const seconds = Math.max(0, Math.ceil((reconnectAt - Date.now()) / 1000));
+    showBanner(
+      seconds > 0
+        ? `Contrôleur injoignable · reconnexion dans ${seconds} s`
+        : "Contrôleur injoignable · reconnexion…",
+      true,
+    );
+  }
+
+  function showBanner(text, offerRetry) {
+    bannerText.textContent = text;
+    bannerRetry.hidden = !offerRetry;
+    banner.hidden = false;
+  }
+
+  function hideBanner() {
+    banner.hidden = true;
+    clearInterval(countdownTimer);
+  }
+
+  function retryNow() {
+    if (linkUp) return;
+    if (socket && socket.readyState === WebSocket.CONNECTING) return;
+    connect();
+  }
+
+  let preloaded = false;
+  function preloadPictures() {
+    if (preloaded) return;
+    preloaded = true;
+    for (const name of [...Object.values(SCENE_PICTURES), ALL_OFF_PICTURE]) {
+      const img = new Image();
+      img.decoding = "async";
+      img.src = pictureUrl(name);
+    }
+  }
+
+  function showToast(text) {
+    toast.textContent = text;
+    toast.hidden = false;
+    clearTimeout(toastTimer);
+    toastTimer = setTimeout(() => (toast.hidden = true), TOAST_MS);
+  }
+
+  // ---------------------------------------------------------------- input
+
+  for (const button of sceneButtons) {
+    button.addEventListener("click", () => {
+      if (button.disabled || !controlEnabled(button.dataset.outlet)) return;
+      send({ action: button.dataset.action });
+    });
+  }
+
+  power.addEventListener("click", () => {
+    if (!linkUp || !state) return;
+    send({ action: "switchVideo", on: state.switchOn !== true });
+  });
+
+  bannerRetry.addEventListener("click", retryNow);
+  toast.addEventListener("click", () => (toast.hidden = true));
+
+  // The dimmer. While a finger holds it the thumb shows the finger's value and the controller
+  // gets a rate-limited stream of values, the last one always sent; afterwards the thumb waits
+  // a moment for the controller to confirm before it shows the controller's value again.
+  let drag = null; // { pointerId, value, lastSent, sentAt, timer }
+  let settleTimer = 0;
+
+  function valueAt(clientY) {
+    const track = fader.querySelector(".fader-track").getBoundingClientRect();
+    const v = 1 - (clientY - track.top) / track.height;
+    return Math.round(Math.min(1, Math.max(0, v)) * 1000) / 1000;
+  }
+
+  function sendFader(force) {
+    if (!drag) return;
+    clearTimeout(drag.timer);
+    drag.timer = 0;
+    if (drag.value === drag.lastSent) return;
+    const wait = FADER_SEND_INTERVAL_MS - (Date.now() - drag.sentAt);
+    if (!force && wait > 0) {
+      drag.timer = setTimeout(() => sendFader(true), wait);
+      return;
+    }
+    if (send({ action: "fader", value: drag.value })) {
+      drag.lastSent = drag.value;
+      drag.sentAt = Date.now();
+    }
+  }
+
+  function moveTo(value) {
+    drag.value = value;
+    drawFader(value);
+    sendFader(false);
+  }
+
+  function beginDrag(pointerId) {
+    clearTimeout(settleTimer);
+    drag = { pointerId, value: faderValueFromState(), lastSent: faderValueFromState(), sentAt: 0, timer: 0 };
+    fader.classList.add("dragging");
+  }
+
+  function endDrag(sendLast) {
+    if (!drag) return;
+    if (sendLast) sendFader(true);
+    clearTimeout(drag.timer);
+    const waitForConfirmation = sendLast && drag.lastSent !== faderValueFromState();
+    fader.classList.remove("dragging");
+    if (waitForConfirmation) {
+      const held = drag;
+      held.pointerId = null;
+      settleTimer = setTimeout(() => {
+        if (drag === held) {
+          drag = null;
+          render();
+        }
+      }, FADER_SETTLE_MS);
+    } else {
+      drag = null;
+      render();
+    }
+  }
+
+  fader.addEventListener("pointerdown", (event) => {
+    if (!controlEnabled("fader") || (drag && drag.pointerId !== null)) return;
+    event.preventDefault();
+    fader.setPointerCapture(event.pointerId);
+    fader.focus({ preventScroll: true });
+    beginDrag(event.pointerId);
+    moveTo(valueAt(event.clientY));
+  });
+  fader.addEventListener("pointermove", (event) => {
+    if (drag && drag.pointerId === event.pointerId) moveTo(valueAt(event.clientY));
+  });
+  const release = (event) => {
+    if (drag && drag.pointerId === event.pointerId) endDrag(true);
+  };
+  fader.addEventListener("pointerup", release);
+  fader.addEventListener("pointercancel", release);
+  fader.addEventListener("lostpointercapture", release);
+
+  fader.addEventListener("keydown", (event) => {
+    if (!controlEnabled("fader")) return;
+    const steps = { ArrowUp: 0.05, ArrowRight: 0.05, ArrowDown: -0.05, ArrowLeft: -0.05, PageUp: 0.2, PageDown: -0.2 };
+    const current = drag ? drag.value : faderValueFromState();
+    let value;
+    if (event.key in steps) value = current + steps[event.key];
+    else if (event.key === "Home") value = 0;
+    else if (event.key === "End") value = 1;
+    else return;
+    event.preventDefault();
+    if (!drag || drag.pointerId !== null) beginDrag(null);
+    moveTo(Math.round(Math.min(1, Math.max(0, value)) * 1000) / 1000);
+    endDrag(true);
+  });
+
+  // A tablet that wakes up or finds the network again should not wait out its backoff.
+  document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "visible") retryNow();
+  });
+  window.addEventListener("online", retryNow);
+
+  connect();
+})();
