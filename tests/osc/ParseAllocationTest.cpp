@@ -19,6 +19,11 @@ std::atomic<bool> counting{false};
 std::atomic<size_t> allocated{0};
 }  // namespace
 
+// These replace the global pair, so free() does match the malloc() above; GCC cannot tell.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(size_t size) {
     if (counting.load(std::memory_order_relaxed)) allocated += size;
     if (void* p = std::malloc(size ? size : 1)) return p;
