@@ -27,15 +27,19 @@ public:
         std::function<void(const std::shared_ptr<OSCMessage>&)> hook;
         {
             std::lock_guard guard(lock);
-            arrivals.push_back(
-                {message, std::this_thread::get_id(), std::chrono::steady_clock::now()});
             hook = onMessage;
         }
-        changed.notify_all();
         if (hook) hook(message);
+        {
+            std::lock_guard guard(lock);
+            arrivals.push_back(
+                {message, std::this_thread::get_id(), std::chrono::steady_clock::now()});
+        }
+        changed.notify_all();
     }
 
-    // Runs on the receiving thread after each message is recorded.
+    // Runs on the receiving thread before each message is recorded, so that a test waiting for
+    // a message also sees what the hook did for it.
     void setHook(std::function<void(const std::shared_ptr<OSCMessage>&)> hook) {
         std::lock_guard guard(lock);
         onMessage = std::move(hook);

@@ -268,7 +268,6 @@ TEST(OSCInPortThreads, AnExceptionInAPassIsLoggedAndTheThreadGoesOn) {
     test::UdpListener peer;
     LogCapture capture;
     peer.sendTo(running.port->port(), encoded(numbered("/boom", 1)));
-    ASSERT_TRUE(running.recorder->waitFor(1));
     ASSERT_TRUE(waitUntil([&] { return capture.lines().size() == 1; }));
     EXPECT_EQ(capture.lines()[0], "\t\t-[OSCInPort OSCThreadProc] caught exception boom on " +
                                       running.port->description());
@@ -277,7 +276,8 @@ TEST(OSCInPortThreads, AnExceptionInAPassIsLoggedAndTheThreadGoesOn) {
     running.port->_dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/x"), out);
     EXPECT_TRUE(peer.receive());
     peer.sendTo(running.port->port(), encoded(numbered("/fine", 2)));
-    ASSERT_TRUE(running.recorder->waitFor(2));
+    ASSERT_TRUE(running.recorder->waitFor(1));
+    EXPECT_EQ(running.recorder->all()[0].message->address(), "/fine");
 }
 
 TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
