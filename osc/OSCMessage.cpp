@@ -79,6 +79,22 @@ void OSCMessage::addString(const std::optional<std::string>& text) {
     addValue(OSCValue::createWithString(text));
 }
 
+void OSCMessage::addDouble(double number) {
+    addValue(OSCValue::createWithDouble(number));
+}
+
+void OSCMessage::addColor(const std::optional<OSCColor>& color) {
+    addValue(OSCValue::createWithColor(color));
+}
+
+void OSCMessage::addBOOL(bool flag) {
+    addValue(OSCValue::createWithBool(flag));
+}
+
+void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
+    addValue(OSCValue::createWithNSDataBlob(std::move(data)));
+}
+
 void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
     if (!newValue) return;
     if (count == 0) {
@@ -247,6 +263,56 @@ std::string OSCMessage::description() const {
         default:
             return std::string("<OSCMessage ") + kAbsent + ">";
     }
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createQueryType(OSCQueryType type,
+                                                        const std::optional<std::string>& address) {
+    if (!address) return nullptr;
+    return createFast(stringByDeletingLastAndAddingFirstSlash(*address),
+                      containsOSCWildCard(*address), OSCMessageTypeQuery, type, 0, 0);
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createReplyForAddress(
+    const std::optional<std::string>& address) {
+    if (!address) return nullptr;
+    auto reply = createFast(std::nullopt, false, OSCMessageTypeReply, OSCQueryTypeUnknown, 0, 0);
+    if (auto normalised = stringByDeletingLastAndAddingFirstSlash(*address))
+        reply->addString(std::move(normalised));
+    return reply;
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createErrorForAddress(
+    const std::optional<std::string>& address) {
+    if (!address) return nullptr;
+    return createFast(address, containsOSCWildCard(*address), OSCMessageTypeError,
+                      OSCQueryTypeUnknown, 0, 0);
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createAnswerForMessage(
+    OSCMessageType answerType, const std::shared_ptr<const OSCMessage>& query) {
+    if (!query) return nullptr;
+    std::shared_ptr<OSCValue> question;
+    if (query->valueCount() > 0) {
+        // With values the address alone would not tell two questions apart.
+        question = OSCValue::createWithNSDataBlob(query->writeToNSData());
+        if (!question) return nullptr;
+    } else if (auto written = query->replyAddress()) {
+        question = OSCValue::createWithString(std::move(written));
+    }
+    auto answer = createFast(std::nullopt, false, answerType, OSCQueryTypeUnknown,
+                             query->queryTXAddress(), query->queryTXPort());
+    answer->addValue(question);
+    return answer;
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createReplyForMessage(
+    const std::shared_ptr<const OSCMessage>& query) {
+    return createAnswerForMessage(OSCMessageTypeReply, query);
+}
+
+std::shared_ptr<OSCMessage> OSCMessage::createErrorForMessage(
+    const std::shared_ptr<const OSCMessage>& query) {
+    return createAnswerForMessage(OSCMessageTypeError, query);
 }
 
 }  // namespace vitrine

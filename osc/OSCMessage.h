@@ -52,16 +52,36 @@ public:
                                                   OSCQueryType queryType, uint32_t queryTXAddress,
                                                   uint16_t queryTXPort);
 
+    // Decodes one received message from exactly `length` bytes: a whole datagram or one element
+    // of a bundle, so `buffer` may point into a larger buffer and nothing at or beyond
+    // buffer + length is ever read. The sender's address and port are stored as given.
+    // Recognises queries ("/a/", "/a/#documentation" ...), "#reply" and "#error" by the address.
+    // Gives nothing, with one log line, for a datagram that is not a readable message: no type
+    // tags, argument data running past the end ("\t\terr: msg argument data runs past the end"),
+    // arrays nested more than kMaxArrayDepth deep ("\t\terr: msg arrays nested too deeply"),
+    // or an address that is not valid UTF-8 ("\t\terr: msg address is not valid UTF-8"). A
+    // truncated message is dropped whole rather than delivered with some of its values, so that
+    // no receiver acts on half a message. A string argument that is not valid UTF-8 only loses
+    // that one value. Never throws; a null buffer, a length of 0 or a negative length give nothing.
+    static std::shared_ptr<OSCMessage> parseRawBuffer(const uint8_t* buffer, int32_t length,
+                                                      uint32_t txAddress, uint16_t txPort);
+    // Deepest nesting of arrays that parseRawBuffer accepts.
+    static constexpr int kMaxArrayDepth = 32;
+
     OSCMessage(Private, std::optional<std::string> address, bool wildcardsInAddress,
                OSCMessageType messageType, OSCQueryType queryType, uint32_t queryTXAddress,
                uint16_t queryTXPort);
 
     // Appending. Each creates the matching OSCValue and passes it to addValue; values that cannot
-    // be created (an absent string) append nothing. Doubles, colours, booleans and blobs get their
-    // add operations alongside these once their value types exist.
+    // be created (an absent string, colour or buffer) append nothing.
     void addInt(int32_t number);
     void addFloat(float number);
+    void addDouble(double number);
     void addString(const std::optional<std::string>& text);
+    void addColor(const std::optional<OSCColor>& color);
+    void addBOOL(bool flag);
+    // The blob shares the buffer.
+    void addNSDataBlob(std::shared_ptr<const OSCData> data);
     // An empty pointer is ignored.
     void addValue(const std::shared_ptr<OSCValue>& newValue);
 
@@ -110,6 +130,29 @@ public:
     // A new message with the same fields, sharing (not copying) the value objects.
     std::shared_ptr<OSCMessage> copy() const;
 
+    // Queries, replies and errors. Each gives nothing for an absent argument, without a log line.
+    //
+    // A query asks about the node at `address` (normalised); on the wire the address carries the
+    // query's suffix ("/a/#documentation", "/a/" for the children, "/" for the root's children).
+    static std::shared_ptr<OSCMessage> createQueryType(OSCQueryType type,
+                                                       const std::optional<std::string>& address);
+    // A reply sent to "#reply" that carries the normalised address as its one string value. An
+    // empty address normalises to nothing, and the reply then carries no value.
+    static std::shared_ptr<OSCMessage> createReplyForAddress(
+        const std::optional<std::string>& address);
+    // An error that keeps the address as given; it is written under "#error", so the address
+    // itself does not travel.
+    static std::shared_ptr<OSCMessage> createErrorForAddress(
+        const std::optional<std::string>& address);
+    // A reply (or error) aimed back at the query's sender, whose first value identifies the
+    // question: the query's replyAddress as a string when the query has no values, else the
+    // query's whole encoding as a blob. Nothing when that encoding cannot be made; no value when
+    // the query has no address to identify it by. The answer's own values are appended after.
+    static std::shared_ptr<OSCMessage> createReplyForMessage(
+        const std::shared_ptr<const OSCMessage>& query);
+    static std::shared_ptr<OSCMessage> createErrorForMessage(
+        const std::shared_ptr<const OSCMessage>& query);
+
     std::string description() const;
     std::string _description() const;
 
@@ -124,6 +167,8 @@ private:
     WrittenAddress writtenAddress() const;
     int64_t typeTagCount() const;  // the comma plus every value's tags
     std::string describeValues() const;
+    static std::shared_ptr<OSCMessage> createAnswerForMessage(
+        OSCMessageType answerType, const std::shared_ptr<const OSCMessage>& query);
 
     std::optional<std::string> messageAddress;
     int32_t count = 0;

@@ -91,6 +91,15 @@ void OSCOutPort::sendThisMessage(const std::shared_ptr<OSCMessage>& message) {
     sendThisPacket(packet);
 }
 
+void OSCOutPort::sendThisBundle(const std::shared_ptr<OSCBundle>& bundle) {
+    if (deleted.load() || !bundle) return;
+    {
+        std::shared_lock lock(sockLock);
+        if (!sock.valid()) return;
+    }
+    if (const auto packet = OSCPacket::createWithContent(bundle)) sendThisPacket(packet);
+}
+
 void OSCOutPort::sendThisPacket(const std::shared_ptr<OSCPacket>& packet) {
     if (deleted.load() || !packet) return;
     std::shared_lock lock(sockLock);

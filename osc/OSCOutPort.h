@@ -9,6 +9,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCPacket.h"
 #include "osc/OSCPortSnapshot.h"
@@ -41,6 +42,9 @@ public:
 
     void sendThisMessage(const std::shared_ptr<OSCMessage>& message);
     void sendThisPacket(const std::shared_ptr<OSCPacket>& packet);
+    // Like sendThisMessage, but a bundle that cannot be encoded is dropped without a line of the
+    // port's own.
+    void sendThisBundle(const std::shared_ptr<OSCBundle>& bundle);
 
     // Re-aim the port: each replaces the socket unless the request is refused or changes nothing.
     // setAddressString(address) refuses anything with a letter in it (host names), the two-argument

@@ -4,6 +4,9 @@
 #include <stdexcept>
 
 #include "basics/Log.h"
+#include "osc/OSCBundle.h"
+#include "osc/OSCMessage.h"
+#include "osc/OSCMessageReceiver.h"
 
 namespace vitrine {
 
@@ -23,6 +26,17 @@ std::shared_ptr<OSCPacket> OSCPacket::createWithContent(
     }
     Log::write("\t\terr: %s - BAIL", "-[OSCPacket initWithContent:]");
     return nullptr;
+}
+
+void OSCPacket::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessageReceiver* receiver,
+                               uint32_t txAddress, uint16_t txPort) {
+    if (!receiver) return;
+    if (buffer && length >= 2 && buffer[0] == '#' && buffer[1] == 'b') {
+        OSCBundle::parseRawBuffer(buffer, length, receiver, std::nullopt, txAddress, txPort);
+        return;
+    }
+    if (const auto message = OSCMessage::parseRawBuffer(buffer, length, txAddress, txPort))
+        receiver->_addMessage(message);
 }
 
 }  // namespace vitrine

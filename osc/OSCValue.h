@@ -1,11 +1,15 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "basics/Date.h"
+#include "osc/OSCColor.h"
 
 namespace vitrine {
 
@@ -32,20 +36,55 @@ enum OSCValueType : int32_t {
 // An immutable byte buffer, as blobs and encoded messages are handed around.
 using OSCData = std::vector<uint8_t>;
 
-// One typed OSC argument: a type code and the payload it owns. Immutable once created.
-// Thread safety: distinct objects safe; shared objects safe for concurrent reading.
+// Frame-rate code of an SMPTE time (the top four bits of the packed word). 0 and 8 to 15 name no
+// rate; such a time still has its other fields, only its frames count for nothing in seconds.
+enum OSCSMPTEFPS : int32_t {
+    OSCSMPTEFPSUnknown = 0,
+    OSCSMPTEFPS24 = 1,
+    OSCSMPTEFPS25 = 2,
+    OSCSMPTEFPS30 = 3,
+    OSCSMPTEFPS48 = 4,
+    OSCSMPTEFPS50 = 5,
+    OSCSMPTEFPS60 = 6,
+    OSCSMPTEFPS120 = 7,
+};
+
+// The two halves of a time tag. Seconds count from the reference date 2001-01-01 00:00:00 UTC
+// (not from 1900 as plain NTP does) and the fraction is whole microseconds, not 1/2^32 units:
+// peers must share this convention.
+struct OSCTimeValue {
+    int64_t seconds = 0;        // the upper 32 bits, read as a signed number
+    uint32_t microSeconds = 0;  // the lower 32 bits
+    friend bool operator==(const OSCTimeValue&, const OSCTimeValue&) = default;
+};
+
+// One typed OSC argument: a type code and the payload it owns. Immutable once created, except
+// that an array value grows through addValue.
+// Thread safety: distinct objects safe; shared objects safe for concurrent reading, unsafe while
+// an array is still being filled.
 class OSCValue {
     struct Private {
         explicit Private() = default;
     };
 
 public:
+    using ValueList = std::vector<std::shared_ptr<OSCValue>>;
+
     // Where each type's payload lives. The type code, not the alternative, says what a value is,
-    // so several types may share one alternative (as integers and packed words can).
-    using Payload = std::variant<std::monostate,  // unknown and payload-less types
-                                 int32_t,         // OSCValInt
-                                 float,           // OSCValFloat
-                                 std::shared_ptr<const std::string>  // OSCValString
+    // so several types share one alternative (integers and SMPTE words, say).
+    using Payload = std::variant<std::monostate,                      // nil, infinity, unknown
+                                 int32_t,                             // OSCValInt, OSCValSMPTE
+                                 float,                               // OSCValFloat
+                                 std::shared_ptr<const std::string>,  // OSCValString
+                                 uint64_t,                            // OSCValTimeTag
+                                 int64_t,                             // OSCValInt64
+                                 double,                              // OSCValDouble
+                                 int8_t,                              // OSCValChar
+                                 std::shared_ptr<const OSCColor>,     // OSCValColor
+                                 std::array<uint8_t, 4>,              // OSCValMIDI
+                                 bool,                                // OSCValBool
+                                 std::shared_ptr<ValueList>,          // OSCValArray
+                                 std::shared_ptr<const OSCData>       // OSCValBlob
                                  >;
 
     static std::shared_ptr<OSCValue> createWithInt(int32_t number);
@@ -53,14 +92,64 @@ public:
     // An absent string gives nothing and logs "-[OSCValue initWithString:] - BAIL".
     static std::shared_ptr<OSCValue> createWithString(const std::optional<std::string>& text);
 
+    // Seconds go to the upper 32 bits, microseconds (meant to be 0 to 999999) to the lower 32;
+    // each is cut to 32 bits so that neither can spill into the other half.
+    static std::shared_ptr<OSCValue> createWithTimeSeconds(int64_t seconds, int64_t microSeconds);
+    // A time tag for a date: whole seconds and the microseconds below them, both rounded down,
+    // as bundles write their dates. A date that is not finite gives nothing.
+    static std::shared_ptr<OSCValue> createWithDate(Date date);
+    static std::shared_ptr<OSCValue> createWithLongLong(int64_t number);
+    static std::shared_ptr<OSCValue> createWithDouble(double number);
+    static std::shared_ptr<OSCValue> createWithChar(int8_t character);
+    // An absent colour gives nothing and logs "-[OSCValue initWithColor:] - BAIL".
+    static std::shared_ptr<OSCValue> createWithColor(const std::optional<OSCColor>& color);
+    static std::shared_ptr<OSCValue> createWithMIDIChannel(uint8_t channel, uint8_t status,
+                                                           uint8_t data1, uint8_t data2);
+    static std::shared_ptr<OSCValue> createWithBool(bool flag);
+    static std::shared_ptr<OSCValue> createWithNil();
+    static std::shared_ptr<OSCValue> createWithInfinity();
+    // An empty array that grows through addValue.
+    static std::shared_ptr<OSCValue> createArray();
+    // Shares the buffer rather than copying it; an absent buffer gives nothing, without a log line.
+    static std::shared_ptr<OSCValue> createWithNSDataBlob(std::shared_ptr<const OSCData> data);
+    // Packs the fields into one word, each cut to its width (rate 4 bits, days 3, hours 5,
+    // minutes 6, seconds 6, frames 8, from the top bit down).
+    static std::shared_ptr<OSCValue> createWithSMPTEVals(int32_t fps, int32_t days, int32_t hours,
+                                                         int32_t minutes, int32_t seconds,
+                                                         int32_t frames);
+    static std::shared_ptr<OSCValue> createWithSMPTEChunk(int32_t packedWord);
+
     OSCValue(Private, OSCValueType type, Payload payload);
 
     OSCValueType type() const { return valueType; }
 
-    // Payload readers, meant for values of the matching type; any other type reads as 0 or "".
+    // Payload readers, meant for values of the matching type; any other type reads as 0, "",
+    // false, a default colour or an empty blob rather than failing.
     int32_t intValue() const;
     float floatValue() const;
     const std::string& stringValue() const;
+    OSCTimeValue timeValue() const;
+    // Seconds since the reference date, with the microseconds as a fraction.
+    Date dateValue() const;
+    int64_t longLongValue() const;
+    double doubleValue() const;
+    int8_t charValue() const;
+    const OSCColor& colorValue() const;
+    uint8_t midiPort() const { return midiBytes()[0]; }
+    int32_t midiStatus() const { return midiBytes()[1]; }
+    uint8_t midiData1() const { return midiBytes()[2]; }
+    uint8_t midiData2() const { return midiBytes()[3]; }
+    bool boolValue() const;
+    const std::shared_ptr<const OSCData>& blobNSData() const;
+    // The elements of an array value; nothing for any other type.
+    std::shared_ptr<const ValueList> valueArray() const;
+    int32_t SMPTEValue() const;
+    // "h:m:s.f"-style text led by the first non-zero field; nothing for an all-zero time.
+    std::optional<std::string> SMPTEString() const;
+
+    // Appends to an array value. Ignored for an absent value, for any other type, and for a value
+    // that already holds this array (which would make encoding and describing loop forever).
+    void addValue(const std::shared_ptr<OSCValue>& element);
 
     // Data bytes on the wire.
     int64_t bufferLength() const;
@@ -73,11 +162,18 @@ public:
     std::string description() const;
     std::string lengthyDescription() const;
 
-    // A new value with the same type and payload; strings are shared, not duplicated. An unknown
-    // value copies to nothing.
+    // A new value with the same type and payload; strings, colours and blobs are shared, arrays
+    // are copied element by element. An unknown value copies to nothing.
     std::shared_ptr<OSCValue> copy() const;
 
-    // Numeric view of any value: numbers as themselves, strings and unknown values as 0.0.
+    // Same type and same payload: strings, colours and blobs by content, arrays element by
+    // element, floating-point numbers by bit pattern (so that a NaN equals itself and 0.0 differs
+    // from -0.0, exactly as their encodings do).
+    bool isEqual(const OSCValue& other) const;
+    friend bool operator==(const OSCValue& a, const OSCValue& b) { return a.isEqual(b); }
+
+    // Numeric view of any value (numbers as themselves, MIDI by its status byte, SMPTE times in
+    // seconds, strings and containers as 0.0).
     double calculateDoubleValue() const;
     float calculateFloatValue() const;
 
@@ -86,6 +182,9 @@ public:
     static std::string descriptionOfValues(const std::vector<std::shared_ptr<OSCValue>>& values);
 
 private:
+    const std::array<uint8_t, 4>& midiBytes() const;
+    bool holds(const OSCValue* candidate) const;
+
     const OSCValueType valueType;
     const Payload value;
 };

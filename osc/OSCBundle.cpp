@@ -1,0 +1,189 @@
+#include "osc/OSCBundle.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "basics/Log.h"
+#include "osc/OSCMessage.h"
+#include "osc/OSCMessageReceiver.h"
+
+namespace vitrine {
+
+namespace {
+
+constexpr const char* kParseMethod =
+    "+[OSCBundle parseRawBuffer:ofMaxLength:toInPort:inheritedTimeTag:fromAddr:port:]";
+constexpr size_t kHeaderLength = 16;
+constexpr uint32_t kImmediateMicroseconds = 1;
+
+void writeBigEndian32(uint8_t* out, uint32_t word) {
+    out[0] = static_cast<uint8_t>(word >> 24);
+    out[1] = static_cast<uint8_t>(word >> 16);
+    out[2] = static_cast<uint8_t>(word >> 8);
+    out[3] = static_cast<uint8_t>(word);
+}
+
+uint32_t readBigEndian32(const uint8_t* in) {
+    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) |
+           uint32_t{in[3]};
+}
+
+void writeTimeTag(uint8_t* out, const std::optional<Date>& date) {
+    uint32_t seconds = 0;
+    uint32_t microseconds = kImmediateMicroseconds;
+    // The comparison is false for NaN too: a moment that has passed (or none) means "at once".
+    if (date && *date >= 0.0) {
+        double whole = std::floor(*date);
+        double fraction = std::round((*date - whole) * 1000000.0);
+        if (fraction >= 1000000.0) {
+            whole += 1.0;
+            fraction = 0.0;
+        }
+        if (whole > 4294967295.0) {
+            seconds = 0xFFFFFFFFu;
+            microseconds = 999999;
+        } else {
+            seconds = static_cast<uint32_t>(whole);
+            microseconds = static_cast<uint32_t>(fraction);
+        }
+    }
+    writeBigEndian32(out, seconds);
+    writeBigEndian32(out + 4, microseconds);
+}
+
+std::optional<Date> effectiveTimeTag(const uint8_t* header, const std::optional<Date>& inherited) {
+    const uint32_t seconds = readBigEndian32(header + 8);
+    const uint32_t microseconds = readBigEndian32(header + 12);
+    if (seconds == 0 && (microseconds == 0 || microseconds == kImmediateMicroseconds))
+        return inherited;
+    return static_cast<Date>(seconds) + static_cast<double>(microseconds) / 1000000.0;
+}
+
+bool startsBundle(const uint8_t* bytes, size_t length) {
+    return length >= 2 && bytes[0] == '#' && bytes[1] == 'b';
+}
+
+}  // namespace
+
+std::shared_ptr<OSCBundle> OSCBundle::create() {
+    return std::make_shared<OSCBundle>(Private{});
+}
+
+std::shared_ptr<OSCBundle> OSCBundle::createWithElement(const Element& element) {
+    auto bundle = create();
+    bundle->addElement(element);
+    return bundle;
+}
+
+std::shared_ptr<OSCBundle> OSCBundle::createWithElementArray(const std::vector<Element>& list) {
+    auto bundle = create();
+    bundle->addElementArray(list);
+    return bundle;
+}
+
+bool OSCBundle::holds(const OSCBundle* bundle) const {
+    for (const auto& element : elements) {
+        const auto* nested = dynamic_cast<const OSCBundle*>(element.get());
+        if (nested && (nested == bundle || nested->holds(bundle))) return true;
+    }
+    return false;
+}
+
+void OSCBundle::addElement(const Element& element) {
+    if (!element) return;
+    if (const auto* nested = dynamic_cast<const OSCBundle*>(element.get())) {
+        if (nested == this || nested->holds(this)) return;
+    } else if (!dynamic_cast<const OSCMessage*>(element.get())) {
+        return;
+    }
+    elements.push_back(element);
+}
+
+void OSCBundle::addElementArray(const std::vector<Element>& list) {
+    for (const auto& element : list) addElement(element);
+}
+
+int64_t OSCBundle::bufferLength() const {
+    int64_t length = kHeaderLength;
+    for (const auto& element : elements) length += 4 + element->bufferLength();
+    return length;
+}
+
+void OSCBundle::writeToBuffer(uint8_t* buffer) const {
+    if (!buffer) return;
+    std::memcpy(buffer, "#bundle", 7);
+    writeTimeTag(buffer + 8, bundleTimeTag);
+    size_t offset = kHeaderLength;
+    for (const auto& element : elements) {
+        const int64_t length = element->bufferLength();
+        writeBigEndian32(buffer + offset, static_cast<uint32_t>(length));
+        element->writeToBuffer(buffer + offset + 4);
+        offset += 4 + static_cast<size_t>(length);
+    }
+}
+
+void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessageReceiver* receiver,
+                               std::optional<Date> inheritedTimeTag, uint32_t txAddress,
+                               uint16_t txPort) {
+    if (!buffer || !receiver || length < static_cast<int32_t>(kHeaderLength) + 1) return;
+
+    // One entry per bundle being walked; the last one is the innermost.
+    struct Walk {
+        size_t position;
+        size_t end;
+        std::optional<Date> timeTag;
+    };
+    std::vector<Walk> walks;
+    walks.reserve(4);
+    walks.push_back(
+        {kHeaderLength, static_cast<size_t>(length), effectiveTimeTag(buffer, inheritedTimeTag)});
+
+    while (!walks.empty()) {
+        Walk& walk = walks.back();
+        if (walk.position >= walk.end) {
+            walks.pop_back();
+            continue;
+        }
+        if (walk.end - walk.position < 4) {
+            Log::write("\t\terr: breaking, element length cut off. %s", kParseMethod);
+            walks.pop_back();
+            continue;
+        }
+        const auto elementLength = static_cast<int32_t>(readBigEndian32(buffer + walk.position));
+        const size_t start = walk.position + 4;
+        if (elementLength <= 0 || static_cast<size_t>(elementLength) > walk.end - start) {
+            Log::write("\t\terr: breaking, element length %d doesn't fit in the bundle. %s",
+                       elementLength, kParseMethod);
+            walks.pop_back();
+            continue;
+        }
+        const auto size = static_cast<size_t>(elementLength);
+        walk.position = start + size;
+        const uint8_t* const element = buffer + start;
+
+        if (startsBundle(element, size)) {
+            if (walks.size() >= static_cast<size_t>(kMaxNestingDepth)) {
+                Log::write("\t\terr: breaking, bundles nested deeper than %d. %s", kMaxNestingDepth,
+                           kParseMethod);
+                walks.pop_back();
+                continue;
+            }
+            // Too short to hold an element: nothing to deliver, and nothing to complain about.
+            if (size <= kHeaderLength) continue;
+            const std::optional<Date> timeTag = effectiveTimeTag(element, walk.timeTag);
+            walks.push_back({start + kHeaderLength, start + size, timeTag});
+            continue;
+        }
+
+        const auto message = OSCMessage::parseRawBuffer(element, elementLength, txAddress, txPort);
+        if (!message) {
+            Log::write("\t\terr: breaking, message couldn't be parsed. %s", kParseMethod);
+            walks.pop_back();
+            continue;
+        }
+        if (walk.timeTag) message->setTimeTag(walk.timeTag);
+        receiver->_addMessage(message);
+    }
+}
+
+}  // namespace vitrine

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <random>
+
+#include "basics/Log.h"
+#include "osc/OSCMessage.h"
+#include "osc/OSCStringAdditions.h"
+
+using namespace vitrine;
+
+namespace {
+
+// Random messages of every kind, with every value type and nested arrays, from a fixed seed.
+class RandomMessages {
+public:
+    explicit RandomMessages(uint32_t seed) : rng(seed) {}
+
+    std::shared_ptr<OSCMessage> message() {
+        static constexpr std::pair<OSCMessageType, OSCQueryType> kKinds[] = {
+            {OSCMessageTypeControl, OSCQueryTypeUnknown},
+            {OSCMessageTypeControl, OSCQueryTypeUnknown},
+            {OSCMessageTypeQuery, OSCQueryTypeNamespaceExploration},
+            {OSCMessageTypeQuery, OSCQueryTypeDocumentation},
+            {OSCMessageTypeQuery, OSCQueryTypeTypeSignature},
+            {OSCMessageTypeQuery, OSCQueryTypeCurrentValue},
+            {OSCMessageTypeQuery, OSCQueryTypeReturnTypeString},
+            {OSCMessageTypeReply, OSCQueryTypeUnknown},
+            {OSCMessageTypeError, OSCQueryTypeUnknown},
+        };
+        const auto [type, query] = kKinds[below(std::size(kKinds))];
+        std::optional<std::string> address;
+        if (type != OSCMessageTypeReply && type != OSCMessageTypeError) address = path();
+        // On the wire a control message to "/" is a namespace query of the root.
+        if (type == OSCMessageTypeControl && address == "/") address = "/jar";
+        auto result = OSCMessage::createFast(address, address && containsOSCWildCard(*address),
+                                             type, query, 0, 0);
+        for (size_t i = below(6); i > 0; --i) result->addValue(value(0));
+        return result;
+    }
+
+private:
+    size_t below(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); }
+    uint32_t bits() { return static_cast<uint32_t>(rng()); }
+    uint64_t bits64() { return (uint64_t{bits()} << 32) | bits(); }
+
+    std::string path() {
+        static constexpr std::string_view kChars = "abcxyz019_-*?é";
+        if (below(8) == 0) return "/";
+        std::string text;
+        for (size_t segments = 1 + below(3); segments > 0; --segments) {
+            text += '/';
+            for (size_t n = 1 + below(6); n > 0; --n) {
+                const size_t at = below(kChars.size() - 1);
+                // "é" is two bytes: take both or neither.
+                text += kChars[at] == '\xC3' ? std::string("é") : std::string(1, kChars[at]);
+            }
+        }
+        return text;
+    }
+
+    // Any Unicode scalar value but NUL, as UTF-8.
+    std::string text() {
+        std::string out;
+        for (size_t n = below(12); n > 0; --n) {
+            uint32_t c;
+            do {
+                c = 1 + bits() % (below(2) ? 0x7F : 0x10FFFF);
+            } while (c >= 0xD800 && c <= 0xDFFF);
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else if (c < 0x800) {
+                out += static_cast<char>(0xC0 | (c >> 6));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                out += static_cast<char>(0xE0 | (c >> 12));
+                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                out += static_cast<char>(0xF0 | (c >> 18));
+                out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        return out;
+    }
+
+    std::shared_ptr<OSCValue> value(int depth) {
+        switch (below(depth < 4 ? 16 : 15)) {
+            case 0:
+                return OSCValue::createWithInt(static_cast<int32_t>(bits()));
+            case 1:
+                return OSCValue::createWithFloat(std::bit_cast<float>(bits()));
+            case 2:
+                return OSCValue::createWithString(text());
+            case 3:
+                return OSCValue::createWithTimeSeconds(bits(), below(1000000));
+            case 4:
+                return OSCValue::createWithLongLong(static_cast<int64_t>(bits64()));
+            case 5:
+                return OSCValue::createWithDouble(std::bit_cast<double>(bits64()));
+            case 6:
+                return OSCValue::createWithChar(static_cast<int8_t>(bits()));
+            case 7: {
+                // Components that are whole 255ths survive the byte encoding exactly.
+                const auto component = [this] { return static_cast<double>(below(256)) / 255.0; };
+                return OSCValue::createWithColor(
+                    OSCColor{component(), component(), component(), component()});
+            }
+            case 8: {
+                const uint32_t w = bits();
+                return OSCValue::createWithMIDIChannel(uint8_t(w), uint8_t(w >> 8),
+                                                       uint8_t(w >> 16), uint8_t(w >> 24));
+            }
+            case 9:
+                return OSCValue::createWithBool(below(2));
+            case 10:
+                return OSCValue::createWithNil();
+            case 11:
+                return OSCValue::createWithInfinity();
+            case 12: {
+                auto blob = std::make_shared<OSCData>(below(10));
+                for (auto& byte : *blob) byte = static_cast<uint8_t>(bits());
+                return OSCValue::createWithNSDataBlob(std::move(blob));
+            }
+            case 13:
+                return OSCValue::createWithSMPTEChunk(static_cast<int32_t>(bits()));
+            case 14:
+                return OSCValue::createWithString(std::string());
+            default: {
+                auto array = OSCValue::createArray();
+                for (size_t n = below(5); n > 0; --n) array->addValue(value(depth + 1));
+                return array;
+            }
+        }
+    }
+
+    std::mt19937 rng;
+};
+
+std::vector<std::shared_ptr<OSCValue>> valuesOf(const OSCMessage& message) {
+    std::vector<std::shared_ptr<OSCValue>> values;
+    for (int32_t i = 0; i < message.valueCount(); ++i) values.push_back(message.valueAtIndex(i));
+    return values;
+}
+
+}  // namespace
+
+TEST(OSCRoundTrip, RandomMessagesDecodeToEqualValuesAndReencodeIdentically) {
+    LogCapture capture;
+    for (uint32_t seed = 1; seed <= 500; ++seed) {
+        const auto original = RandomMessages(seed).message();
+        const auto bytes = original->writeToNSData();
+        ASSERT_NE(bytes, nullptr);
+        const auto parsed = OSCMessage::parseRawBuffer(
+            bytes->data(), static_cast<int32_t>(bytes->size()), 0x0100007F, 9);
+        ASSERT_NE(parsed, nullptr) << "seed " << seed << ": " << original->description();
+        EXPECT_EQ(parsed->messageType(), original->messageType()) << seed;
+        EXPECT_EQ(parsed->queryType(), original->queryType()) << seed;
+        EXPECT_EQ(parsed->address(), original->address()) << seed;
+        EXPECT_EQ(parsed->wildcardsInAddress(), original->wildcardsInAddress()) << seed;
+        const auto expected = valuesOf(*original);
+        const auto actual = valuesOf(*parsed);
+        ASSERT_EQ(actual.size(), expected.size()) << seed;
+        for (size_t i = 0; i < actual.size(); ++i) {
+            EXPECT_TRUE(actual[i]->isEqual(*expected[i]))
+                << "seed " << seed << ": " << actual[i]->description() << " vs "
+                << expected[i]->description();
+        }
+        EXPECT_EQ(*parsed->writeToNSData(), *bytes) << seed;
+    }
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(OSCRoundTrip, EveryShorterPrefixIsRefusedOrDecodedWithinIt) {
+    // Cutting a valid message anywhere must never read past the cut; most cuts drop the message.
+    LogCapture capture;
+    for (uint32_t seed = 1000; seed < 1050; ++seed) {
+        const auto original = RandomMessages(seed).message();
+        const auto bytes = original->writeToNSData();
+        for (size_t length = 1; length < bytes->size(); ++length) {
+            const OSCData prefix(bytes->begin(), bytes->begin() + static_cast<long>(length));
+            const auto parsed =
+                OSCMessage::parseRawBuffer(prefix.data(), static_cast<int32_t>(length), 0, 0);
+            if (parsed) {
+                EXPECT_LE(parsed->valueCount(), original->valueCount()) << seed << " " << length;
+            }
+        }
+    }
+}

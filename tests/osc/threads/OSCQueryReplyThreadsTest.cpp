@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "osc/OSCQueryReply.h"
+
+using namespace vitrine;
+
+namespace {
+
+class CountingDelegate : public OSCQueryReplyDelegate {
+public:
+    explicit CountingDelegate(std::atomic<int>& total) : total(total) {}
+    // Touches the delegate's own state, so a delegate destroyed during the call is caught by the
+    // sanitizers.
+    void oscQueryReplyReceived(const std::shared_ptr<OSCMessage>& reply) override {
+        received.push_back(reply);
+        total.fetch_add(1);
+    }
+
+private:
+    std::vector<std::shared_ptr<OSCMessage>> received;
+    std::atomic<int>& total;
+};
+
+}  // namespace
+
+TEST(OSCQueryReplyThreads, DelegateDyingWhileAnswersArrive) {
+    const auto asked = OSCMessage::createQueryType(OSCQueryTypeCurrentValue, std::string("/level"));
+    const auto answer = OSCMessage::createReplyForMessage(asked);
+    std::atomic<int> total{0};
+    for (int round = 0; round < 200; ++round) {
+        auto delegate = std::make_shared<CountingDelegate>(total);
+        const auto pending = OSCQueryReply::createWithQuery(asked, 1.0, delegate);
+        std::atomic<bool> started{false};
+        std::thread receiving([&] {
+            started.store(true);
+            for (int i = 0; i < 50; ++i) pending->dispatchReply(answer);
+        });
+        while (!started.load()) std::this_thread::yield();
+        delegate.reset();
+        receiving.join();
+        // After the join no answer can reach the dead delegate any more.
+        const int before = total.load();
+        pending->dispatchReply(answer);
+        EXPECT_EQ(total.load(), before);
+    }
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "osc/OSCZeroConfPublisher.h"
+
+namespace vitrine::test {
+
+// Stands in for the network's service-discovery daemon: every publication made while an object
+// of this class is installed records what it was asked to do in one shared journal.
+class RecordingZeroConfPublisher {
+public:
+    struct Event {
+        std::string what;  // "publish" or "stop"
+        std::string domain, type, name;
+        uint16_t port = 0;
+    };
+
+    RecordingZeroConfPublisher()
+        : journal(std::make_shared<Journal>()),
+          previous(OSCZeroConfPublisher::setFactory(
+              [journal = journal] { return std::make_shared<Publication>(journal); })) {}
+    ~RecordingZeroConfPublisher() { OSCZeroConfPublisher::setFactory(previous); }
+    RecordingZeroConfPublisher(const RecordingZeroConfPublisher&) = delete;
+    RecordingZeroConfPublisher& operator=(const RecordingZeroConfPublisher&) = delete;
+
+    std::vector<Event> events() const {
+        std::lock_guard guard(journal->lock);
+        return journal->events;
+    }
+    size_t count(const std::string& what) const {
+        size_t n = 0;
+        for (const auto& event : events()) n += event.what == what;
+        return n;
+    }
+
+private:
+    struct Journal {
+        mutable std::mutex lock;
+        std::vector<Event> events;
+        void add(Event event) {
+            std::lock_guard guard(lock);
+            events.push_back(std::move(event));
+        }
+    };
+
+    class Publication : public OSCZeroConfPublisher {
+    public:
+        explicit Publication(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
+        void publish(const std::string& domain, const std::string& type, const std::string& name,
+                     uint16_t port) override {
+            {
+                std::lock_guard guard(lock);
+                published = name;
+            }
+            journal->add({"publish", domain, type, name, port});
+        }
+        void stop() override {
+            std::optional<std::string> name;
+            {
+                std::lock_guard guard(lock);
+                name = published;
+            }
+            journal->add({"stop", "", "", name.value_or(""), 0});
+        }
+        std::optional<std::string> name() const override {
+            std::lock_guard guard(lock);
+            return published;
+        }
+
+    private:
+        std::shared_ptr<Journal> journal;
+        mutable std::mutex lock;
+        std::optional<std::string> published;
+    };
+
+    std::shared_ptr<Journal> journal;
+    OSCZeroConfPublisher::Factory previous;
+};
+
+}  // namespace vitrine::test
