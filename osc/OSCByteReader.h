@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -41,10 +42,10 @@ public:
     }
     // Index of the first NUL at or after `position`, or nothing when the bytes end first.
     std::optional<size_t> findNul(size_t position) const {
-        for (size_t i = position; i < bytes.size(); ++i) {
-            if (bytes[i] == 0) return i;
-        }
-        return std::nullopt;
+        if (position >= bytes.size()) return std::nullopt;
+        const void* nul = std::memchr(bytes.data() + position, 0, bytes.size() - position);
+        if (!nul) return std::nullopt;
+        return static_cast<size_t>(static_cast<const uint8_t*>(nul) - bytes.data());
     }
     // True when the bytes at `position` are `text`; bytes at or beyond the end never match.
     bool startsWith(size_t position, std::string_view text) const {

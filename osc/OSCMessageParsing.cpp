@@ -20,8 +20,7 @@ namespace {
 constexpr const char* kParseMethod = "+[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
 
 bool isWildcardByte(uint8_t byte) {
-    return byte != 0 &&
-           std::string_view("[\\^$.|?*+(").find(static_cast<char>(byte)) != std::string_view::npos;
+    return containsOSCWildCard(std::string_view(reinterpret_cast<const char*>(&byte), 1));
 }
 
 // The query suffixes that follow "/" in an address, chosen by their second character.

@@ -149,11 +149,21 @@ std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64
 
 std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
     if (!std::isfinite(date)) return nullptr;
-    // Kept within what the seconds half can hold, so the conversions below stay defined.
-    const double whole = std::floor(std::fmin(std::fmax(date, -2147483648.0), 4294967295.0));
-    auto microSeconds = static_cast<int64_t>(std::floor((date - whole) * 1000000.0));
+    // Kept within what the seconds half reads back as (a signed 32-bit number), which also keeps
+    // the conversions below defined.
+    double whole = std::floor(std::fmin(std::fmax(date, -2147483648.0), 2147483647.0));
+    // Rounded to the nearest microsecond, as bundles write their time tags, so that a time tag
+    // read from the wire and written again keeps its exact microseconds.
+    auto microSeconds = static_cast<int64_t>(std::round((date - whole) * 1000000.0));
     if (microSeconds < 0) microSeconds = 0;
-    if (microSeconds > 999999) microSeconds = 999999;
+    if (microSeconds > 999999) {
+        if (whole < 2147483647.0) {
+            whole += 1.0;
+            microSeconds = 0;
+        } else {
+            microSeconds = 999999;
+        }
+    }
     return createWithTimeSeconds(static_cast<int64_t>(whole), microSeconds);
 }
 

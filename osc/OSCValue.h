@@ -95,8 +95,9 @@ public:
     // Seconds go to the upper 32 bits, microseconds (meant to be 0 to 999999) to the lower 32;
     // each is cut to 32 bits so that neither can spill into the other half.
     static std::shared_ptr<OSCValue> createWithTimeSeconds(int64_t seconds, int64_t microSeconds);
-    // A time tag for a date: whole seconds and the microseconds below them, both rounded down,
-    // as bundles write their dates. A date that is not finite gives nothing.
+    // A time tag for a date: whole seconds and the microseconds below them rounded to the nearest,
+    // as bundles write their dates. Dates beyond the signed 32-bit range of seconds are held at its
+    // ends; a date that is not finite gives nothing.
     static std::shared_ptr<OSCValue> createWithDate(Date date);
     static std::shared_ptr<OSCValue> createWithLongLong(int64_t number);
     static std::shared_ptr<OSCValue> createWithDouble(double number);

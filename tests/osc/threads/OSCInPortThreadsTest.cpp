@@ -299,6 +299,8 @@ TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
     ASSERT_TRUE(recorder->waitFor(1));
     // The socket was closed by the port's destruction on its own thread.
     ASSERT_TRUE(waitUntil([&] { return OSCInPort::createWithPort(number) != nullptr; }));
+    std::lock_guard guard(slotLock);
+    EXPECT_EQ(slot, nullptr);
 }
 
 TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {

@@ -1,0 +1,115 @@
+// 100 000 datagrams in bursts to one receiving port over loopback. Prints what arrived and
+// what was lost; the rates are reported, not asserted. Too slow to be useful under
+// ThreadSanitizer, so it runs in the other builds only.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "osc/OSCInPort.h"
+#include "osc/OSCPacket.h"
+#include "support/KernelUdpDrops.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define VITRINE_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VITRINE_UNDER_TSAN 1
+#endif
+#endif
+
+using namespace vitrine;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Counter : public OSCInPortDelegate {
+public:
+    void receivedOSCMessage(const std::shared_ptr<OSCMessage>& message) override {
+        const int32_t number = message->value() ? message->value()->intValue() : -1;
+        if (number <= last) ++outOfOrder;
+        last = number;
+        received.fetch_add(1, std::memory_order_relaxed);
+    }
+    std::atomic<int64_t> received{0};
+    int64_t outOfOrder = 0;  // read after the port has stopped
+    int32_t last = -1;
+};
+
+}  // namespace
+
+TEST(OSCInPortSoak, HundredThousandDatagramsInBursts) {
+#ifdef VITRINE_UNDER_TSAN
+    GTEST_SKIP() << "soak runs outside ThreadSanitizer";
+#endif
+    constexpr int kBursts = 1000;
+    constexpr int kPerBurst = 100;
+    constexpr int64_t kTotal = int64_t{kBursts} * kPerBurst;
+
+    const auto port = OSCInPort::createWithPort(0);
+    ASSERT_NE(port, nullptr);
+    const auto counter = std::make_shared<Counter>();
+    port->setDelegate(counter);
+    port->start();
+    const auto dropsBefore = test::kernelUdpDrops(port->port());
+
+    // Every datagram is encoded up front, so the sender does nothing but send.
+    std::vector<std::vector<uint8_t>> datagrams;
+    datagrams.reserve(kTotal);
+    for (int32_t i = 0; i < kTotal; ++i) {
+        auto message = OSCMessage::createWithAddress(std::string("/soak"));
+        message->addInt(i);
+        const auto packet = OSCPacket::createWithContent(message);
+        datagrams.emplace_back(packet->payload(), packet->payload() + packet->bufferLength());
+    }
+
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port->port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto start = std::chrono::steady_clock::now();
+    for (int burst = 0; burst < kBursts; ++burst) {
+        for (int i = 0; i < kPerBurst; ++i) {
+            const auto& bytes = datagrams[static_cast<size_t>(burst * kPerBurst + i)];
+            (void)sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    const auto sent = std::chrono::steady_clock::now();
+    close(sock);
+
+    // Done when nothing more has arrived for a while.
+    int64_t seen = -1;
+    while (counter->received.load() != seen) {
+        seen = counter->received.load();
+        std::this_thread::sleep_for(200ms);
+    }
+    const auto dropsAfter = test::kernelUdpDrops(port->port());
+    port->prepareToBeDeleted();
+
+    const int64_t received = counter->received.load();
+    const double seconds = std::chrono::duration<double>(sent - start).count();
+    const int64_t kernelDrops =
+        dropsBefore && dropsAfter ? static_cast<int64_t>(*dropsAfter - *dropsBefore) : -1;
+    std::printf(
+        "soak: sent %lld datagrams in %.2f s (%.0f/s), received %lld, lost %lld (%.3f%%), "
+        "kernel drops %lld\n",
+        static_cast<long long>(kTotal), seconds, static_cast<double>(kTotal) / seconds,
+        static_cast<long long>(received), static_cast<long long>(kTotal - received),
+        100.0 * static_cast<double>(kTotal - received) / static_cast<double>(kTotal),
+        static_cast<long long>(kernelDrops));
+    EXPECT_EQ(counter->outOfOrder, 0);
+    EXPECT_GT(received, 0);
+    if (kernelDrops >= 0) {
+        EXPECT_EQ(received + kernelDrops, kTotal);
+    }
+}
