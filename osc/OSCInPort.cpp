@@ -18,6 +18,7 @@
 #include "basics/MainLoop.h"
 #include "basics/NotificationCenter.h"
 #include "osc/OSCPacket.h"
+#include "osc/OSCStringAdditions.h"
 
 namespace vitrine {
 
@@ -205,9 +206,7 @@ std::optional<std::string> OSCInPort::ipAddressString() const {
             getsockname(sock.fd(), reinterpret_cast<sockaddr*>(&local), &length) != 0)
             return std::nullopt;
     }
-    char text[INET_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET, &local.sin_addr, text, sizeof text)) return std::nullopt;
-    return std::string(text);
+    return stringFromRawIPAddress(local.sin_addr.s_addr);
 }
 
 void OSCInPort::setInterval(double seconds) {

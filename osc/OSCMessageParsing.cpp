@@ -123,7 +123,7 @@ private:
             result.messageType = OSCMessageTypeQuery;
             result.queryType = OSCQueryTypeNamespaceExploration;
             if (nul == 1) {
-                result.address = "/";
+                result.address.emplace(1, '/');
             } else {
                 setAddress(nul - 1);
             }

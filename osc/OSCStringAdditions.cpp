@@ -1,7 +1,13 @@
 #include "osc/OSCStringAdditions.h"
 
+#include <regex.h>
+
 #include <cstdio>
 #include <cstring>
+
+#include "basics/Log.h"
+#include "basics/MutLockDict.h"
+#include "osc/OSCPOSIXRegExpHolder.h"
 
 namespace vitrine {
 
@@ -20,6 +26,141 @@ std::optional<std::string> stringByDeletingLastAndAddingFirstSlash(std::string_v
 
 bool containsOSCWildCard(std::string_view address) {
     return address.find_first_of("[\\^$.|?*+(") != std::string_view::npos;
+}
+
+}  // namespace vitrine
+
+// --- Slashes and path components ---
+
+namespace vitrine {
+
+std::string trimFirstAndLastSlashes(std::string_view address) {
+    if (address.size() == 1 && address.front() == '/') return std::string();
+    if (address.size() >= 2) {
+        if (address.front() == '/') address.remove_prefix(1);
+        if (address.back() == '/') address.remove_suffix(1);
+    }
+    return std::string(address);
+}
+
+std::vector<std::string> pathComponents(std::string_view path) {
+    std::vector<std::string> components;
+    if (path.empty()) return components;
+    if (path.front() == '/') components.emplace_back("/");
+    size_t start = 0;
+    while (start < path.size()) {
+        start = path.find_first_not_of('/', start);
+        if (start == std::string_view::npos) break;
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        components.emplace_back(path.substr(start, end - start));
+        start = end;
+    }
+    // A text of slashes alone is the root, one component, not a leading and a trailing slash.
+    if (path.back() == '/' && path.find_first_not_of('/') != std::string_view::npos) {
+        components.emplace_back("/");
+    }
+    return components;
+}
+
+std::optional<std::string> stringByDeletingFirstPathComponent(std::string_view address) {
+    const std::vector<std::string> components = pathComponents(trimFirstAndLastSlashes(address));
+    if (components.empty()) return std::nullopt;
+    std::string result;
+    for (size_t i = 1; i < components.size(); ++i) {
+        result.push_back('/');
+        result.append(components[i]);
+    }
+    return result;
+}
+
+std::optional<std::string> firstPathComponent(std::string_view address) {
+    std::vector<std::string> components = pathComponents(trimFirstAndLastSlashes(address));
+    if (components.empty()) return std::nullopt;
+    return std::move(components.front());
+}
+
+std::optional<std::string> stringBySanitizingForOSCPath(std::string_view address) {
+    if (address.empty()) return std::nullopt;
+    if (address.find("//") != std::string_view::npos) return std::nullopt;
+    std::string_view body = address;
+    const bool trailingSlash = body.back() == '/';
+    if (trailingSlash) body.remove_suffix(1);
+    if (address.front() != '/') return "/" + std::string(body);
+    if (trailingSlash && body.empty()) return std::nullopt;
+    return std::string(body);
+}
+
+}  // namespace vitrine
+
+// --- Regular expressions ---
+
+namespace vitrine {
+
+namespace {
+
+// The process-wide cache of compiled expressions, keyed by their source text. Entries are never
+// removed: addresses use few distinct wildcard components and each is worth compiling only once.
+// The function-local static is created once, under the language's own initialisation lock, and
+// never destroyed, so that receiving threads still matching at exit never meet a dead cache.
+MutLockDict<OSCPOSIXRegExpHolder>& regexCache() {
+    static auto* const cache = new MutLockDict<OSCPOSIXRegExpHolder>();
+    return *cache;
+}
+
+}  // namespace
+
+bool predicateMatchAgainstRegex(std::string_view text, std::optional<std::string_view> regex) {
+    if (!regex || regex->empty()) return false;
+    if (regex->find('\0') != std::string_view::npos) return false;
+    if (text.find('\0') != std::string_view::npos) return false;
+    regex_t compiled;
+    if (regcomp(&compiled, std::string(*regex).c_str(), REG_EXTENDED) != 0) return false;
+    // The matcher answers the leftmost-longest match, so the whole text matches exactly when that
+    // match starts at the first byte and ends at the last.
+    const std::string subject(text);
+    regmatch_t match{};
+    const bool whole = regexec(&compiled, subject.c_str(), 1, &match, 0) == 0 && match.rm_so == 0 &&
+                       static_cast<size_t>(match.rm_eo) == subject.size();
+    regfree(&compiled);
+    return whole;
+}
+
+bool posixMatchAgainstSlowRegex(std::string_view text, std::optional<std::string_view> regex) {
+    if (!regex) return false;
+    const auto expression = regexCString(*regex);
+    if (!expression) return false;
+    regex_t compiled;
+    const int compileCode = regcomp(&compiled, expression->c_str(), REG_EXTENDED | REG_NOSUB);
+    if (compileCode != 0) {
+        Log::write("\t\terr %d while compiling regex", compileCode);
+        return false;
+    }
+    bool matched = false;
+    if (const auto subject = regexCString(text)) {
+        const int code = regexec(&compiled, subject->c_str(), 0, nullptr, 0);
+        if (code == 0) {
+            matched = true;
+        } else {
+            Log::write("\t\terr %d while executing regex", code);
+        }
+    }
+    regfree(&compiled);
+    return matched;
+}
+
+bool posixMatchAgainstFastRegex(std::string_view text, std::optional<std::string_view> regex) {
+    if (!regex) return false;
+    MutLockDict<OSCPOSIXRegExpHolder>& cache = regexCache();
+    const std::string key(*regex);
+    if (const auto holder = cache.lockObjectForKey(key)) return holder->evalAgainstString(text);
+    const auto holder = OSCPOSIXRegExpHolder::createWithString(key);
+    if (!holder) return false;
+    const bool matched = holder->evalAgainstString(text);
+    // Two threads meeting a new expression at once may both compile it; the later store wins and
+    // the earlier holder lives on only as long as its evaluation.
+    cache.lockSetObject(holder, key);
+    return matched;
 }
 
 }  // namespace vitrine

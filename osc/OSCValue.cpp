@@ -199,17 +199,24 @@ std::shared_ptr<OSCValue> OSCValue::createWithMIDIChannel(uint8_t channel, uint8
                 std::array<uint8_t, 4>{channel, status, data1, data2}});
 }
 
+// True, false, nil and infinity carry no data and never change, so every message shares one
+// value of each: a datagram of such tags then costs a list slot per tag, not an object.
 std::shared_ptr<OSCValue> OSCValue::createWithBool(bool flag) {
-    return std::make_shared<OSCValue>(Private{}, OSCValBool,
-                                      Payload{std::in_place_type<bool>, flag});
+    static const auto yes =
+        std::make_shared<OSCValue>(Private{}, OSCValBool, Payload{std::in_place_type<bool>, true});
+    static const auto no =
+        std::make_shared<OSCValue>(Private{}, OSCValBool, Payload{std::in_place_type<bool>, false});
+    return flag ? yes : no;
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithNil() {
-    return std::make_shared<OSCValue>(Private{}, OSCValNil, Payload{});
+    static const auto nil = std::make_shared<OSCValue>(Private{}, OSCValNil, Payload{});
+    return nil;
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithInfinity() {
-    return std::make_shared<OSCValue>(Private{}, OSCValInfinity, Payload{});
+    static const auto infinity = std::make_shared<OSCValue>(Private{}, OSCValInfinity, Payload{});
+    return infinity;
 }
 
 std::shared_ptr<OSCValue> OSCValue::createArray() {

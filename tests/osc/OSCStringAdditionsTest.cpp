@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <regex.h>
 
 #include <cstring>
 
+#include "basics/Log.h"
 #include "osc/OSCStringAdditions.h"
 
 using namespace vitrine;
@@ -75,4 +77,113 @@ TEST(OSCStringAdditions, RawIPAddressInNetworkOrderIsDottedDecimal) {
     EXPECT_EQ(stringFromRawIPAddress(raw), "192.168.1.255");
     EXPECT_EQ(stringFromRawIPAddress(htonl(INADDR_LOOPBACK)), "127.0.0.1");
     EXPECT_EQ(stringFromRawIPAddress(0), "0.0.0.0");
+}
+
+using OptionalTable = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+TEST(OSCStringAdditions, TrimsAtMostOneSlashFromEachEnd) {
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"", ""},    {"/", ""},        {"a", "a"},       {"//", ""},   {"///", "/"}, {"/a", "a"},
+        {"a/", "a"}, {"/a/b/", "a/b"}, {"//a//", "/a/"}, {"ab", "ab"}, {"/é/", "é"},
+    };
+    for (const auto& [input, expected] : table)
+        EXPECT_EQ(trimFirstAndLastSlashes(input), expected) << '"' << input << '"';
+}
+
+TEST(OSCStringAdditions, PathComponentsSplitLikeFilePaths) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> table = {
+        {"", {}},
+        {"/", {"/"}},
+        {"///", {"/"}},
+        {"a", {"a"}},
+        {"a/b", {"a", "b"}},
+        {"a//b", {"a", "b"}},
+        {"//a", {"/", "a"}},
+        {"a/", {"a", "/"}},
+        {"/a//b//", {"/", "a", "b", "/"}},
+    };
+    for (const auto& [input, expected] : table)
+        EXPECT_EQ(pathComponents(input), expected) << '"' << input << '"';
+}
+
+TEST(OSCStringAdditions, TakesTheFirstComponentOffOrOut) {
+    const OptionalTable withoutFirst = {
+        {"/a/b/c", "/b/c"},
+        {"/a", ""},
+        {"a", ""},
+        {"a/b/", "/b"},
+        {"", std::nullopt},
+        {"/", std::nullopt},
+        {"//", std::nullopt},
+        // Slashes beyond the one trimmed from each end become components of their own.
+        {"///", ""},
+        {"//a/b", "/a/b"},
+        {"/a/b//", "/b//"},
+    };
+    for (const auto& [input, expected] : withoutFirst)
+        EXPECT_EQ(stringByDeletingFirstPathComponent(input), expected) << '"' << input << '"';
+
+    const OptionalTable first = {
+        {"/a/b", "a"},      {"a", "a"},          {"a//b/", "a"},       {"//a//", "/"},
+        {"", std::nullopt}, {"/", std::nullopt}, {"//", std::nullopt},
+    };
+    for (const auto& [input, expected] : first)
+        EXPECT_EQ(firstPathComponent(input), expected) << '"' << input << '"';
+}
+
+TEST(OSCStringAdditions, SanitisingGivesTheCanonicalAddressOrNothing) {
+    const OptionalTable table = {
+        {"", std::nullopt},     {"/", std::nullopt}, {"//", std::nullopt}, {"a//b", std::nullopt},
+        {"/a//", std::nullopt}, {"a", "/a"},         {"a/", "/a"},         {"/a/", "/a"},
+        {"/a", "/a"},           {"/a/b", "/a/b"},    {"a/b/", "/a/b"},     {"/é", "/é"},
+    };
+    for (const auto& [input, expected] : table)
+        EXPECT_EQ(stringBySanitizingForOSCPath(input), expected) << '"' << input << '"';
+}
+
+TEST(OSCStringAdditions, PredicateMatchesTheWholeTextOnly) {
+    LogCapture capture;
+    struct Case {
+        std::string text;
+        std::optional<std::string> regex;
+        bool expected;
+    };
+    const std::vector<Case> table = {
+        {"foo", "f.o", true},
+        {"xfooy", "f.o", false},
+        {"ch2", "ch(1|2)", true},
+        {"ch12", "ch(1|2)", false},
+        {"abab", "ab|abab", true},  // longest, not first, alternative
+        {"", "a*", true},
+        {"foo", "", false},
+        {"foo", std::nullopt, false},
+        {"foo", "(", false},
+        {"éa", "..a", true},
+        {std::string("a\0b", 3), "a.b", false},
+    };
+    for (const auto& [text, regex, expected] : table)
+        EXPECT_EQ(predicateMatchAgainstRegex(text, regex), expected)
+            << '"' << text << "\" " << regex.value_or("(null)");
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(OSCStringAdditions, SlowRegexLogsCompileErrorsAndEveryNonMatch) {
+    LogCapture capture;
+    EXPECT_TRUE(posixMatchAgainstSlowRegex("xfooy", "f.o"));
+    EXPECT_TRUE(capture.lines().empty());
+
+    EXPECT_FALSE(posixMatchAgainstSlowRegex("bar", "f.o"));
+    EXPECT_FALSE(posixMatchAgainstSlowRegex("foo", "("));
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  stringWithFormat("\t\terr %d while executing regex", REG_NOMATCH),
+                  stringWithFormat("\t\terr %d while compiling regex", REG_EPAREN)}));
+
+    // Texts the C matcher cannot take are refused without running it.
+    capture.clear();
+    EXPECT_FALSE(posixMatchAgainstSlowRegex("foo", std::nullopt));
+    EXPECT_FALSE(posixMatchAgainstSlowRegex("foo", "f.é"));
+    EXPECT_FALSE(posixMatchAgainstSlowRegex("fée", "f.e"));
+    EXPECT_FALSE(posixMatchAgainstSlowRegex(std::string("fo\0o", 4), "f"));
+    EXPECT_TRUE(capture.lines().empty());
 }

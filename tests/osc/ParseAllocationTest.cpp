@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "basics/Log.h"
+#include "osc/OSCMessage.h"
+#include "osc/OSCPacket.h"
+#include "support/CollectingReceiver.h"
+
+// Counts the bytes allocated while a parse runs, so that a datagram cannot make the receiving
+// side allocate far more than it received: the parse must stay within a fixed multiple of the
+// input's length, whatever the input.
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<size_t> allocated{0};
+}  // namespace
+
+// These replace the global pair, so free() does match the malloc() above; GCC cannot tell.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+void* operator new(size_t size) {
+    if (counting.load(std::memory_order_relaxed)) allocated += size;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+using namespace vitrine;
+
+namespace {
+
+constexpr size_t kAllowedBytesPerInputByte = 64;
+
+// Bytes allocated by one datagram's parse and delivery, the delivered messages included.
+size_t allocationOf(const std::vector<uint8_t>& datagram) {
+    LogCapture quiet;
+    test::CollectingReceiver receiver;
+    receiver.messages.reserve(64);
+    allocated = 0;
+    counting = true;
+    OSCPacket::parseRawBuffer(datagram.data(), static_cast<int32_t>(datagram.size()), &receiver, 0,
+                              0);
+    counting = false;
+    return allocated.load();
+}
+
+std::vector<uint8_t> messageWithTags(const std::string& tags, size_t dataBytes) {
+    std::vector<uint8_t> out{'/', 'a', 0, 0};
+    out.push_back(',');
+    out.insert(out.end(), tags.begin(), tags.end());
+    out.push_back(0);
+    while (out.size() % 4) out.push_back(0);
+    out.resize(out.size() + dataBytes, 0);
+    return out;
+}
+
+}  // namespace
+
+TEST(ParseAllocation, StaysWithinAFixedMultipleOfTheInputForHostileTagStrings) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> datagram;
+    };
+    const std::vector<Case> cases = {
+        {"nil tags", messageWithTags(std::string(60000, 'N'), 0)},
+        {"true tags", messageWithTags(std::string(60000, 'T'), 0)},
+        {"empty arrays", [] {
+             std::string tags;
+             for (int i = 0; i < 30000; ++i) tags += "[]";
+             return messageWithTags(tags, 0);
+         }()},
+        {"nested arrays at the depth bound", [] {
+             std::string tags;
+             for (int i = 0; i < 1800; ++i) tags += std::string(32, '[') + std::string(32, ']');
+             return messageWithTags(tags, 0);
+         }()},
+        {"integers", messageWithTags(std::string(12000, 'i'), 48000)},
+        {"empty strings", messageWithTags(std::string(12000, 's'), 48000)},
+        {"empty blobs", messageWithTags(std::string(12000, 'b'), 48000)},
+        {"unknown tags", messageWithTags(std::string(60000, 'x'), 0)},
+    };
+    for (const auto& c : cases) {
+        const size_t bytes = allocationOf(c.datagram);
+        EXPECT_LE(bytes, kAllowedBytesPerInputByte * c.datagram.size())
+            << c.name << ": " << bytes << " bytes for a " << c.datagram.size() << "-byte datagram";
+    }
+}
