@@ -1,5 +1,7 @@
 #include "app/MemoryWidgetSet.h"
 
+#include "basics/Log.h"
+
 namespace vitrine {
 
 void MemoryWidgetSet::Picture::showPicture(const std::string& name) {
@@ -24,7 +26,9 @@ MemoryWidgetSet::MemoryWidgetSet()
       potC(std::make_shared<Button>()),
       potCan(std::make_shared<Button>()),
       vase(std::make_shared<Button>()),
-      raf(std::make_shared<Button>()) {
+      raf(std::make_shared<Button>()),
+      connexion(std::make_shared<Indicator>()),
+      theView(std::make_shared<RootView>()) {
     for (const std::string_view name : SceneControl::pictureNames())
         BG_image->knownPictures.emplace(name);
 }
@@ -46,6 +50,53 @@ void MemoryWidgetSet::attachTo(SceneControl& scene) const {
     outlets.potCan = potCan;
     outlets.vase = vase;
     outlets.raf = raf;
+    outlets.connexion = connexion;
+}
+
+void MemoryWidgetSet::Indicator::setTitle(const std::string& title) {
+    text = title;
+    changes.push_back("title:" + title);
+}
+
+void MemoryWidgetSet::Indicator::setTintColor(const OSCColor& colour) {
+    tint = colour;
+    changes.push_back(
+        stringWithFormat("tint:%g,%g,%g,%g", colour.red, colour.green, colour.blue, colour.alpha));
+}
+
+std::shared_ptr<Widget> MemoryWidgetSet::makeWidget(const LayoutWidget& spec,
+                                                    const std::weak_ptr<SceneControl>&) {
+    using Kind = LayoutWidget::Kind;
+    switch (spec.kind) {
+        case Kind::switchWidget:
+            button->setOn(spec.on);
+            return button;
+        case Kind::slider:
+            fader->setValue(static_cast<float>(spec.value));
+            fader->setEnabled(spec.enabled);
+            return fader;
+        case Kind::pictureView:
+            if (spec.picture) BG_image->showPicture(*spec.picture);
+            return BG_image;
+        case Kind::barItem:
+            connexion->setTitle(spec.title);
+            connexion->changes.clear();
+            return connexion;
+        case Kind::view:
+            return theView;
+        case Kind::button:
+            break;
+    }
+    const std::pair<const char*, std::shared_ptr<Button>> buttons[] = {
+        {"apo", apo},   {"med", med},       {"mor", mor},   {"bout", bout},
+        {"t1", t1},     {"t2", t2},         {"pot", pot},   {"chev", chev},
+        {"potC", potC}, {"potCan", potCan}, {"vase", vase}, {"raf", raf}};
+    for (const auto& [name, widget] : buttons) {
+        if (spec.outlet != name) continue;
+        widget->setEnabled(spec.enabled);
+        return widget;
+    }
+    return nullptr;
 }
 
 std::vector<std::shared_ptr<Control>> MemoryWidgetSet::lockableControls() const {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/BarItem.h"
 #include "app/Control.h"
 #include "app/PictureView.h"
 #include "app/Slider.h"
@@ -43,6 +44,8 @@ public:
         std::shared_ptr<Slider> fader;   // dims the whole-room scene
         std::weak_ptr<PictureView> BG_image;
         std::weak_ptr<Control> apo, med, mor, bout, t1, t2, pot, chev, potC, potCan, vase, raf;
+        // The connection indicator; only the set-up's monitor writes to it.
+        std::weak_ptr<BarItem> connexion;
     };
 
     // An action as the screen names it, for front ends that receive action names as text.

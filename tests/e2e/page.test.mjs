@@ -1,18 +1,24 @@
 // Browser test of the remote page (app/web) in headless Chromium, against a server that speaks
-// app/web/PROTOCOL.md: by default the mock controller started as a child process, or the real
-// controller.
+// app/web/PROTOCOL.md: the real controller (what tests/e2e/run does), any command, or the mock.
 //
-//   node page.test.mjs                                   # against the mock
-//   VITRINE_E2E_SERVER_CMD='build/app/vitrine --http-port {port}' node page.test.mjs
+//   VITRINE_E2E_CONTROLLER=build/app/showcase-controller VITRINE_E2E_SIM=build/tools/showcase-sim \
+//       node page.test.mjs                               # the real controller, as run does
+//   VITRINE_E2E_SERVER_CMD='path/to/server --port {port}' node page.test.mjs
 //   VITRINE_E2E_URL=http://127.0.0.1:8080/ node page.test.mjs
+//   node page.test.mjs                                   # against the mock
 //
-// VITRINE_E2E_SERVER_CMD is run through the shell with {port} replaced by a free loopback port;
-// the test stops and restarts it to check reconnection. With VITRINE_E2E_URL the server is
-// already running and the reconnection test is skipped. The same values can be given as
-// --server-cmd=... and --url=... . Screenshots go to tests/e2e/artifacts/.
+// A server command is run through the shell with {port} replaced by a free loopback TCP port,
+// {udp} by the port of the test's wire tap (a UDP socket on 127.0.0.1 that records every
+// datagram the controller sends and passes it on to the showcase simulator while one runs) and
+// {listen} by a free UDP port for the controller's answers. The test stops and restarts the
+// command to check reconnection. The wire checks run only when the command sends to {udp}; the
+// simulator checks also need VITRINE_E2E_SIM. With VITRINE_E2E_URL the server is already
+// running and the reconnection test is skipped. The same values can be given as --controller=,
+// --sim=, --server-cmd= and --url= . Screenshots go to tests/e2e/artifacts/.
 
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
+import dgram from "node:dgram";
 import { mkdirSync, readFileSync } from "node:fs";
 import net from "node:net";
 import path from "node:path";
@@ -30,9 +36,14 @@ const option = (name, env) => {
   return arg ? arg.slice(name.length + 3) : process.env[env];
 };
 const fixedUrl = option("url", "VITRINE_E2E_URL");
+const controller = option("controller", "VITRINE_E2E_CONTROLLER");
+const simulator = option("sim", "VITRINE_E2E_SIM");
 const serverCmd =
   option("server-cmd", "VITRINE_E2E_SERVER_CMD") ||
+  (controller &&
+    `exec ${JSON.stringify(path.resolve(controller))} --http 127.0.0.1:{port} --showcase 127.0.0.1:{udp} --listen {listen}`) ||
   `${JSON.stringify(process.execPath)} ${JSON.stringify(path.join(here, "mock-controller.mjs"))} --port {port}`;
+const tapsWire = !fixedUrl && serverCmd.includes("{udp}");
 
 const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, hasTouch: true, isMobile: true };
 const TABLET = { viewport: { width: 1180, height: 820 }, deviceScaleFactor: 1, hasTouch: true };
@@ -74,10 +85,81 @@ async function waitForHttp(url, up, timeoutMs = 15000) {
   }
 }
 
+async function freeUdpPort() {
+  const socket = dgram.createSocket("udp4");
+  await new Promise((resolve) => socket.bind(0, "127.0.0.1", resolve));
+  const { port } = socket.address();
+  await new Promise((resolve) => socket.close(resolve));
+  return port;
+}
+
+// "/list" and friends as OSC puts them on the wire: the address and the type tags each ended by
+// a NUL and padded to four bytes, then big-endian 32-bit integers.
+function oscInts(address, values) {
+  const padded = (text) => Buffer.concat([Buffer.from(text), Buffer.alloc(4 - (text.length % 4))]);
+  const body = Buffer.alloc(4 * values.length);
+  values.forEach((v, i) => body.writeInt32BE(v, 4 * i));
+  return Buffer.concat([padded(address), padded("," + "i".repeat(values.length)), body]);
+}
+const IS = oscInts("/is", []);
+
+// Where the controller's datagrams go: recorded, and passed on to the simulator while it runs.
+class WireTap {
+  async start() {
+    this.datagrams = [];
+    this.forwardTo = 0;
+    this.socket = dgram.createSocket("udp4");
+    this.socket.on("message", (message) => {
+      this.datagrams.push(message);
+      if (this.forwardTo) this.socket.send(message, this.forwardTo, "127.0.0.1");
+    });
+    await new Promise((resolve) => this.socket.bind(0, "127.0.0.1", resolve));
+    this.port = this.socket.address().port;
+  }
+  clear() {
+    this.datagrams.length = 0;
+  }
+  // What the scenes and the switch sent, without the once-a-second "/is".
+  scenes() {
+    return this.datagrams.filter((d) => !d.equals(IS));
+  }
+  async waitForScenes(count, what) {
+    await waitFor(() => this.scenes().length >= count, what);
+    await new Promise((r) => setTimeout(r, 150)); // and nothing more
+    return this.scenes();
+  }
+  close() {
+    this.socket?.close();
+  }
+}
+
+// The showcase simulator as its own process, answering the controller through the tap.
+class Simulator {
+  async start(answerPort) {
+    this.port = await freeUdpPort();
+    this.output = "";
+    this.child = spawn(simulator, ["--port", String(this.port), "--answer-port", String(answerPort)], {
+      stdio: ["ignore", "pipe", "inherit"],
+    });
+    this.child.stdout.on("data", (chunk) => (this.output += chunk));
+    this.exited = new Promise((resolve) => this.child.once("exit", resolve));
+    await waitFor(() => this.output.includes("listening"), "the simulator to listen");
+    wire.forwardTo = this.port;
+  }
+  async stop() {
+    wire.forwardTo = 0;
+    this.child?.kill("SIGTERM");
+    await this.exited;
+  }
+}
+
+const wire = new WireTap();
+
 class Server {
   constructor() {
     this.child = null;
     this.port = 0;
+    this.listenPort = 0;
     this.canRestart = !fixedUrl;
   }
   get url() {
@@ -86,7 +168,11 @@ class Server {
   async start() {
     if (fixedUrl) return waitForHttp(this.url, true);
     if (!this.port) this.port = await freePort();
-    const cmd = serverCmd.replaceAll("{port}", String(this.port));
+    if (!this.listenPort) this.listenPort = await freeUdpPort();
+    const cmd = serverCmd
+      .replaceAll("{port}", String(this.port))
+      .replaceAll("{udp}", String(wire.port))
+      .replaceAll("{listen}", String(this.listenPort));
     this.child = spawn(cmd, { shell: true, detached: true, stdio: ["ignore", "inherit", "inherit"] });
     this.exited = new Promise((resolve) => this.child.once("exit", resolve));
     await waitForHttp(this.url, true);
@@ -111,12 +197,14 @@ before(async () => {
     args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
       "--disable-background-networking", "--disable-component-update", "--disable-sync"],
   });
+  await wire.start();
   await server.start();
 });
 
 after(async () => {
   await browser?.close();
   await server.stop();
+  wire.close();
 });
 
 // ------------------------------------------------------------------ page helpers
@@ -128,7 +216,16 @@ async function openPage(device = TABLET, { route } = {}) {
   page.sent = [];
   page.errors = [];
   page.on("pageerror", (e) => page.errors.push(e.message));
-  page.on("websocket", (ws) => ws.on("framesent", (f) => page.sent.push(JSON.parse(f.payload))));
+  page.on("websocket", (ws) =>
+    ws.on("framesent", (f) => {
+      // Tests also send text that is not JSON on purpose.
+      try {
+        page.sent.push(JSON.parse(f.payload));
+      } catch {
+        page.sent.push(String(f.payload));
+      }
+    }),
+  );
   if (route) await page.routeWebSocket(/\/ws$/, route);
   await page.goto(server.url);
   await linkUp(page);
@@ -352,6 +449,131 @@ test("a refused input shows the controller's message", async () => {
   assert.deepEqual([...lagging.errors, ...other.errors], []);
   await lagging.context().close();
   await other.context().close();
+});
+
+const hexOf = (buffer) => buffer.toString("hex");
+const onWire = { skip: !tapsWire && "the server does not send to the wire tap" };
+
+test("tapping mortier puts its exact levels on the wire", onWire, async () => {
+  const page = await openPage(TABLET);
+  await switchTo(page, true);
+  wire.clear();
+  await press(page, "mortier");
+  await expectPicture(page, "BGMortier.png");
+  const sent = await wire.waitForScenes(2, "mortier's two datagrams");
+  const levels = Array(24).fill(26);
+  levels[0] = 255;
+  assert.deepEqual(sent.map(hexOf), [oscInts("/list", levels.slice(0, 12)), oscInts("/list2", levels.slice(12))].map(hexOf));
+  // 72 bytes each: "/list" padded to 8, ",iiiiiiiiiiii" padded to 16, twelve integers.
+  assert.equal(hexOf(sent[0]).slice(0, 16), "2f6c697374000000");
+  assert.deepEqual(sent.map((d) => d.length), [72, 72]);
+  await page.context().close();
+});
+
+test("the dimmer at half sends 127 on every channel", onWire, async () => {
+  const page = await openPage(TABLET);
+  await switchTo(page, true);
+  wire.clear();
+  await outlet(page, "fader").focus();
+  await page.keyboard.press("End");
+  for (let i = 0; i < 10; i++) await page.keyboard.press("ArrowDown");
+  const half = [oscInts("/list", Array(12).fill(127)), oscInts("/list2", Array(12).fill(127))].map(hexOf);
+  await waitFor(() => JSON.stringify(wire.scenes().slice(-2).map(hexOf)) === JSON.stringify(half), "127s on the wire");
+  // The datagrams leave before the new state reaches the page.
+  await expectPicture(page, "BGVitrinerie.png");
+  await waitFor(async () => (await faderValue(page)) === 0.5, "the dimmer to show 0.5");
+  await page.context().close();
+});
+
+test("switching off sends a dark room then /switch 0; switching on sends only /switch 1", onWire, async () => {
+  const page = await openPage(TABLET);
+  await switchTo(page, true);
+  await press(page, "bouteille");
+  await expectPicture(page, "BGBouteille.png");
+  await wire.waitForScenes(2, "the scene");
+  wire.clear();
+  await switchTo(page, false);
+  const off = await wire.waitForScenes(3, "the switch-off datagrams");
+  const dark = Array(12).fill(0);
+  assert.deepEqual(off.map(hexOf), [oscInts("/list", dark), oscInts("/list2", dark), oscInts("/switch", [0])].map(hexOf));
+  assert.equal(hexOf(off[2]), "2f737769746368002c69000000000000");
+  await expectPicture(page, "BGAllOff.png");
+  for (const name of SCENE_ACTIONS) assert.equal(await action(page, name).isDisabled(), true, name);
+  assert.equal(await outlet(page, "fader").getAttribute("aria-disabled"), "true");
+
+  wire.clear();
+  await switchTo(page, true);
+  const on = await wire.waitForScenes(1, "/switch 1");
+  assert.deepEqual(on.map(hexOf), ["2f737769746368002c69000000000001"]);
+  await page.context().close();
+});
+
+test("the indicator follows the showcase simulator", { skip: (!tapsWire || !simulator) && "no simulator or wire tap" }, async () => {
+  const page = await openPage(TABLET);
+  const title = () => outlet(page, "connexion").getAttribute("data-title");
+  await waitFor(async () => (await title()) === "Déconnecté", "Déconnecté while nothing answers", 3000);
+  const sim = new Simulator();
+  await sim.start(server.listenPort);
+  try {
+    const started = Date.now();
+    // An answer counts at the tick after it arrived: two seconds at most, plus the page.
+    await waitFor(async () => (await title()) === "Connecté", "Connecté", 3000);
+    assert.ok(Date.now() - started < 2600, `Connecté after ${Date.now() - started} ms`);
+    await switchTo(page, true);
+    await press(page, "theriaque1");
+    await expectPicture(page, "Theriaque 1.png");
+    const line = "scene: 26 26 26 26 26 255 26 26 26 26 26 255 255 26 26 26 26 26 26 26 26 26 26 26";
+    await waitFor(() => sim.output.includes(line), "the simulator to print the scene");
+    await page.waitForTimeout(300);
+    await page.screenshot({ path: path.join(artifacts, "tablet-connected.png") });
+  } finally {
+    await sim.stop();
+  }
+  const stopped = Date.now();
+  await waitFor(async () => (await title()) === "Déconnecté", "Déconnecté once the simulator stopped", 3000);
+  assert.ok(Date.now() - stopped < 2600, `Déconnecté after ${Date.now() - stopped} ms`);
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
+});
+
+test("a malformed socket message gets an error and changes nothing", async () => {
+  const page = await openPage(TABLET);
+  await switchTo(page, true);
+  await press(page, "onguent");
+  await expectPicture(page, "BGOnguent.png");
+  await page.waitForTimeout(200);
+  wire.clear();
+  const replies = await page.evaluate(
+    () =>
+      new Promise((resolve) => {
+        const ws = new WebSocket(`ws://${location.host}/ws`);
+        const got = [];
+        ws.onmessage = (event) => {
+          got.push(JSON.parse(event.data));
+          if (got.length === 1) {
+            ws.send('{"action": "mortier"');
+            ws.send(JSON.stringify({ action: "fader", value: 7 }));
+            ws.send(JSON.stringify({ action: "explode" }));
+          }
+          if (got.filter((m) => m.type === "error").length === 3) {
+            ws.close();
+            resolve(got);
+          }
+        };
+        setTimeout(() => resolve(got), 5000);
+      }),
+  );
+  assert.equal(replies[0].type, "state");
+  assert.equal(replies[0].picture, "BGOnguent.png");
+  assert.deepEqual(
+    replies.filter((m) => m.type === "error").map((m) => m.message),
+    ["Message illisible.", "Valeur d'intensité invalide.", 'Action inconnue : "explode"'],
+  );
+  await page.waitForTimeout(300);
+  assert.equal(await shownPicture(page), "BGOnguent.png");
+  assert.equal(await page.locator(".toast").isVisible(), false, "the other page is not told");
+  if (tapsWire) assert.deepEqual(wire.scenes(), []);
+  await page.context().close();
 });
 
 test("the banner shows while the controller is away and the page comes back by itself", { skip: !server.canRestart && "the server was given by URL; it cannot be restarted" }, async () => {

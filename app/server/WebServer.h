@@ -1,0 +1,71 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vitrine {
+
+class RemoteScreen;
+
+// Serves the control page and its pictures from the program itself and carries the page
+// protocol over a WebSocket at /ws: the full state to each page when it connects and to every
+// page after every change, errors to the page whose input was refused.
+//
+// Sessions follow one pattern: each owns its socket, holds itself alive through the handlers of
+// its pending operation, and ends on the first error. Limits bound what a client can make the
+// server hold: connections, header and body sizes, message size, queued output, idle time.
+// Thread safety: none; the server, its sessions and the screen run on the io_context's one
+// thread.
+class WebServer {
+public:
+    struct Limits {
+        size_t maxConnections = 64;
+        size_t maxHeaderBytes = 8 * 1024;
+        size_t maxBodyBytes = 1024;  // only GET and HEAD are served
+        // A socket message above this is closed with 1009; the screen refuses smaller ones
+        // above its own limit with an error message.
+        size_t maxSocketMessageBytes = 64 * 1024;
+        // States waiting for a slow page; a page further behind is dropped and reconnects.
+        size_t maxQueuedMessages = 64;
+        std::chrono::seconds requestTimeout{30};
+        // A page silent for half this is pinged, and dropped when silent for all of it.
+        std::chrono::seconds socketIdleTimeout{30};
+    };
+
+    // A server listening on `endpoint`, or nothing with the reason in `error`.
+    static std::shared_ptr<WebServer> create(boost::asio::io_context& io, RemoteScreen& screen,
+                                             const boost::asio::ip::tcp::endpoint& endpoint,
+                                             std::string& error, Limits limits);
+    static std::shared_ptr<WebServer> create(boost::asio::io_context& io, RemoteScreen& screen,
+                                             const boost::asio::ip::tcp::endpoint& endpoint,
+                                             std::string& error) {
+        return create(io, screen, endpoint, error, Limits{});
+    }
+
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    boost::asio::ip::tcp::endpoint localEndpoint() const;
+    // Connections open now, pages and plain requests alike.
+    size_t connectionCount() const;
+    // Sends the state to every page at the end of the running handler; several calls in one
+    // handler send once.
+    void scheduleBroadcast();
+    // Stops accepting and closes every page's socket ("going away"); plain requests finish.
+    void shutdown();
+
+    struct State;
+
+private:
+    explicit WebServer(std::shared_ptr<State> state);
+    std::shared_ptr<State> state;
+};
+
+}  // namespace vitrine

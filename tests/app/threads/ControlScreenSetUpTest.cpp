@@ -1,0 +1,201 @@
+// Both hosts' set-up with the real manager and its receiving thread, and the monitor running on
+// a main loop: ports, timer, the first ticks, answers arriving over UDP, a receive port taken.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/LayoutLoader.h"
+#include "app/MemoryWidgetSet.h"
+#include "app/MyView.h"
+#include "app/ViewController.h"
+#include "basics/Log.h"
+#include "basics/MainLoop.h"
+#include "basics/RunLoop.h"
+#include "osc/OSCOutPort.h"
+#include "support/UdpListener.h"
+
+using namespace vitrine;
+using namespace std::chrono_literals;
+using test::bytesFromHex;
+using test::hex;
+
+namespace {
+
+const std::string isHex = "2F 69 73 00 2C 00 00 00";
+const std::string connected = "Connect\u00e9";
+const std::string disconnected = "D\u00e9connect\u00e9";
+// "/connected" padded to 12 bytes, then the type tags and values.
+const std::string connectedAddressHex = "2F 63 6F 6E 6E 65 63 74 65 64 00 00";
+
+std::shared_ptr<ViewController> makeHost(ViewController*, MemoryWidgetSet& widgets,
+                                         const ShowcaseEndpoints& endpoints) {
+    auto host = std::make_shared<ViewController>(endpoints);
+    LayoutLoader::loadNibNamed("Main", *host, widgets);
+    host->viewDidLoad();
+    return host;
+}
+
+std::shared_ptr<MyView> makeHost(MyView*, MemoryWidgetSet& widgets,
+                                 const ShowcaseEndpoints& endpoints) {
+    return MyView::createWithFrame(Rect{0, 0, 1024, 768}, widgets, endpoints);
+}
+
+template <typename Host>
+class ControlScreenSetUpTest : public ::testing::Test {
+protected:
+    ControlScreenSetUpTest() : previousLoop(MainLoop::setCurrent(loop)) {
+        endpoints.address = "127.0.0.1";
+        endpoints.port = showcase.port();
+        endpoints.receivePort = test::freeUdpPort();
+    }
+
+    ~ControlScreenSetUpTest() override {
+        if (host) host->tearDown();
+        MainLoop::setCurrent(previousLoop);
+    }
+
+    void setUpHost() {
+        widgets.fader->setFrame(Rect{20, 400, 280, 30});
+        host = makeHost(static_cast<Host*>(nullptr), widgets, endpoints);
+    }
+
+    // Runs the main loop until the next tick has drawn the indicator.
+    std::string nextTick() {
+        widgets.connexion->changes.clear();
+        loop->runUntil([this] { return widgets.connexion->changes.size() >= 2; }, 3s);
+        return widgets.connexion->title();
+    }
+
+    // Waits, without running the main loop (so no tick can consume the flag), until the
+    // receiving thread has had ample time to deliver.
+    void letTheReceiverWork() { std::this_thread::sleep_for(200ms); }
+
+    test::UdpListener showcase;
+    ShowcaseEndpoints endpoints;
+    MemoryWidgetSet widgets;
+    std::shared_ptr<RunLoop> loop = RunLoop::create();
+    std::shared_ptr<MainLoop> previousLoop;
+    std::shared_ptr<Host> host;
+};
+
+using Hosts = ::testing::Types<ViewController, MyView>;
+TYPED_TEST_SUITE(ControlScreenSetUpTest, Hosts);
+
+TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsThroughItsManagerAndStartsTheTimer) {
+    LogCapture log;
+    this->setUpHost();
+    auto& host = *this->host;
+    ASSERT_TRUE(host.manager);
+    EXPECT_EQ(host.manager->delegate(), this->host);
+    ASSERT_EQ(host.manager->inPortArray()->lockCount(), 1u);
+    const auto inPort = host.manager->inPortArray()->lockObjectAtIndex(0);
+    EXPECT_EQ(inPort->port(), this->endpoints.receivePort);
+    EXPECT_TRUE(inPort->bound());
+    ASSERT_TRUE(host.outPort);
+    EXPECT_EQ(host.outPort->addressString(), "127.0.0.1");
+    EXPECT_EQ(host.outPort->port(), this->showcase.port());
+    EXPECT_EQ(host.outPort->portLabel(), "OSC Out Port 1");
+    EXPECT_EQ(host.manager->findOutputWithLabel("OSC Out Port 1"), host.outPort);
+    const auto timer = host.repeatingTimer.lock();
+    ASSERT_TRUE(timer);
+    EXPECT_TRUE(timer->isValid());
+    EXPECT_TRUE(host.timerUserInfo.contains("StartDate"));
+    EXPECT_EQ(host.connectedColor, (OSCColor{0.0, 0.8, 0.0, 0.5}));
+    EXPECT_EQ(host.unconnectedColor, (OSCColor{1.0, 0.0, 0.0, 0.5}));
+    EXPECT_DOUBLE_EQ(this->widgets.fader->transform(), -1.5707963267948966);
+    EXPECT_EQ(host.flag.load(), 0);
+    // Nothing is sent before the first tick.
+    EXPECT_FALSE(this->showcase.receive(100ms));
+
+    const Rect frame = this->widgets.fader->frame();
+    if constexpr (std::is_same_v<TypeParam, MyView>) {
+        // MyView keeps the laid-out box and turns the switch on; it ends by saying so.
+        EXPECT_NEAR(frame.width, 280, 1e-9);
+        EXPECT_NEAR(frame.height, 30, 1e-9);
+        EXPECT_TRUE(this->widgets.button->isOn());
+        ASSERT_EQ(host.subviews().size(), 1u);
+        EXPECT_EQ(host.subviews()[0], this->widgets.theView);
+        EXPECT_EQ(this->widgets.theView->frame(), (Rect{0, 0, 1024, 768}));
+        ASSERT_FALSE(log.lines().empty());
+        EXPECT_EQ(log.lines().back(), "ok");
+    } else {
+        EXPECT_NEAR(frame.width, 30, 1e-9);
+        EXPECT_NEAR(frame.height, 280, 1e-9);
+        EXPECT_FALSE(log.contains("ok"));
+    }
+}
+
+TYPED_TEST(ControlScreenSetUpTest, TicksAskEverySecondAndFollowTheAnswers) {
+    this->setUpHost();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(this->nextTick(), disconnected);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+    const auto question = this->showcase.receive();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(hex(*question), isHex);
+
+    // Answers the wrong way: none of them counts.
+    for (const std::string& wrong :
+         {connectedAddressHex + " 2C 69 00 00 00 00 00 00",  // 0
+          connectedAddressHex + " 2C 00 00 00",              // no value
+          connectedAddressHex + " 2C 66 00 00 3F 80 00 00",  // float 1.0
+          connectedAddressHex + " 2C 54 00 00",              // true
+          std::string(
+              "2F 43 6F 6E 6E 65 63 74 65 64 00 00 2C 69 00 00 00 00 00 01")})  // "/Connected"
+        this->showcase.sendTo(this->endpoints.receivePort, bytesFromHex(wrong));
+    this->letTheReceiverWork();
+    EXPECT_EQ(this->host->flag.load(), 0);
+    EXPECT_EQ(this->nextTick(), disconnected);
+
+    // 1 then 5, twice within the second: one connected tick.
+    const auto answer = bytesFromHex(connectedAddressHex + " 2C 69 69 00 00 00 00 01 00 00 00 05");
+    this->showcase.sendTo(this->endpoints.receivePort, answer);
+    this->showcase.sendTo(this->endpoints.receivePort, answer);
+    this->letTheReceiverWork();
+    EXPECT_EQ(this->host->flag.load(), 1);
+    EXPECT_EQ(this->nextTick(), connected);
+    EXPECT_EQ(this->widgets.connexion->tintColor(), (OSCColor{0.0, 0.8, 0.0, 0.5}));
+    EXPECT_EQ(this->nextTick(), disconnected);
+
+    // One "/is" per tick, nothing else.
+    const auto sent = this->showcase.drain();
+    ASSERT_EQ(sent.size(), 3u);
+    for (const auto& datagram : sent) EXPECT_EQ(hex(datagram), isHex);
+}
+
+TYPED_TEST(ControlScreenSetUpTest, ATakenReceivePortLeavesTheScreenRunningDisconnected) {
+    test::UdpListener squatter;
+    this->endpoints.receivePort = squatter.port();
+    LogCapture log;
+    this->setUpHost();
+    EXPECT_TRUE(log.contains("\tcannot receive on UDP port " + std::to_string(squatter.port()) +
+                             " (in use?): the indicator will stay \"" + disconnected + "\""));
+    EXPECT_EQ(this->host->manager->inPortArray()->lockCount(), 0u);
+    ASSERT_TRUE(this->host->outPort);
+    // An answer sent to the taken port reaches the squatter, never the screen.
+    this->showcase.sendTo(squatter.port(),
+                          bytesFromHex(connectedAddressHex + " 2C 69 00 00 00 00 00 01"));
+    EXPECT_EQ(this->nextTick(), disconnected);
+    const auto question = this->showcase.receive();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(hex(*question), isHex);
+}
+
+TYPED_TEST(ControlScreenSetUpTest, TheTimerKeepsTheScreenAliveUntilTearDown) {
+    this->setUpHost();
+    std::weak_ptr<TypeParam> weak = this->host;
+    const auto timer = this->host->repeatingTimer.lock();
+    this->host.reset();
+    EXPECT_FALSE(weak.expired());
+    weak.lock()->tearDown();
+    EXPECT_FALSE(timer->isValid());
+    this->loop->runFor(50ms);
+    EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace

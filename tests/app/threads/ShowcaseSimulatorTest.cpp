@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "osc/OSCMessage.h"
+#include "osc/OSCOutPort.h"
+#include "support/UdpListener.h"
+#include "tools/ShowcaseSimulator.h"
+
+using namespace vitrine;
+using namespace std::chrono_literals;
+using test::hex;
+
+namespace {
+
+class ShowcaseSimulatorTest : public ::testing::Test {
+protected:
+    void start(bool silent) {
+        simulator = ShowcaseSimulator::create({0, controller.port(), silent},
+                                              [this](const std::string& line) {
+                                                  std::lock_guard guard(lock);
+                                                  lines.push_back(line);
+                                                  arrived.notify_all();
+                                              });
+        ASSERT_TRUE(simulator);
+        ASSERT_NE(simulator->port(), 0);
+        // The controller's side: it sends from its own port and listens on `controller`.
+        toSimulator = OSCOutPort::createWithAddress("127.0.0.1", simulator->port());
+    }
+
+    void send(const std::string& address, const std::vector<int32_t>& values = {}) {
+        const auto message = OSCMessage::createWithAddress(address);
+        for (const int32_t value : values) message->addInt(value);
+        toSimulator->sendThisMessage(message);
+    }
+
+    std::vector<std::string> waitForLines(size_t count) {
+        std::unique_lock guard(lock);
+        arrived.wait_for(guard, 3s, [&] { return lines.size() >= count; });
+        return lines;
+    }
+
+    test::UdpListener controller;
+    std::shared_ptr<ShowcaseSimulator> simulator;
+    std::shared_ptr<OSCOutPort> toSimulator;
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<std::string> lines;
+};
+
+TEST_F(ShowcaseSimulatorTest, PrintsWholeScenesAndTheSwitch) {
+    start(false);
+    send("/list2", std::vector<int32_t>(12, 7));  // half a scene: not printed
+    std::vector<int32_t> first(12, 26);
+    first[0] = 255;
+    send("/list", first);
+    send("/list2", std::vector<int32_t>(12, 26));
+    send("/switch", {0});
+    send("/switch", {1});
+    send("/list", {1, 2});
+    EXPECT_EQ(waitForLines(4),
+              (std::vector<std::string>{
+                  "scene: 255 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26 26",
+                  "switch: off", "switch: on", "ignored: " + [] {
+                      const auto odd = OSCMessage::createWithAddress("/list");
+                      odd->addInt(1);
+                      odd->addInt(2);
+                      return odd->description();
+                  }()}));
+}
+
+TEST_F(ShowcaseSimulatorTest, AnswersEachIsOnTheAnswerPort) {
+    start(false);
+    send("/is");
+    send("/is");
+    for (int i = 0; i < 2; ++i) {
+        const auto answer = controller.receive();
+        ASSERT_TRUE(answer);
+        // "/connected" padded to 12 bytes, ",i" padded to 4, then 1.
+        EXPECT_EQ(hex(*answer), "2F 63 6F 6E 6E 65 63 74 65 64 00 00 2C 69 00 00 00 00 00 01");
+    }
+}
+
+TEST_F(ShowcaseSimulatorTest, SilentSimulatorNeverAnswers) {
+    start(true);
+    send("/is");
+    send("/switch", {1});
+    EXPECT_EQ(waitForLines(1), std::vector<std::string>{"switch: on"});
+    EXPECT_FALSE(controller.receive(300ms));
+}
+
+TEST_F(ShowcaseSimulatorTest, StopEndsListening) {
+    start(false);
+    simulator->stop();
+    send("/is");
+    EXPECT_FALSE(controller.receive(300ms));
+}
+
+}  // namespace
