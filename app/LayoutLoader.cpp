@@ -100,17 +100,17 @@ std::optional<LayoutWidget> readWidget(const json& entry, std::string& fault) {
     return widget;
 }
 
-bool makeAndBind(const LayoutWidget& spec, ControlScreen& owner, WidgetFactory& frontEnd,
+bool makeAndBind(const LayoutWidget& layoutEntry, ControlScreen& owner, WidgetFactory& frontEnd,
                  const std::string& layoutName) {
-    const auto widget = frontEnd.makeWidget(spec, owner.weak_from_this());
+    const auto widget = frontEnd.makeWidget(layoutEntry, owner.weak_from_this());
     if (!widget) {
         Log::write("\t\terr: layout %s: no widget could be made for %s", layoutName.c_str(),
-                   spec.outlet.c_str());
+                   layoutEntry.outlet.c_str());
         return false;
     }
     bool bound = true;
-    std::vector<std::string> outlets{spec.outlet};
-    outlets.insert(outlets.end(), spec.aliases.begin(), spec.aliases.end());
+    std::vector<std::string> outlets{layoutEntry.outlet};
+    outlets.insert(outlets.end(), layoutEntry.aliases.begin(), layoutEntry.aliases.end());
     for (const auto& outlet : outlets) {
         if (owner.bindOutlet(outlet, widget)) continue;
         Log::write("\t\terr: layout %s: outlet %s cannot take its widget", layoutName.c_str(),

@@ -64,22 +64,22 @@ void MemoryWidgetSet::Indicator::setTintColor(const OSCColor& colour) {
         stringWithFormat("tint:%g,%g,%g,%g", colour.red, colour.green, colour.blue, colour.alpha));
 }
 
-std::shared_ptr<Widget> MemoryWidgetSet::makeWidget(const LayoutWidget& spec,
+std::shared_ptr<Widget> MemoryWidgetSet::makeWidget(const LayoutWidget& layoutEntry,
                                                     const std::weak_ptr<SceneControl>&) {
     using Kind = LayoutWidget::Kind;
-    switch (spec.kind) {
+    switch (layoutEntry.kind) {
         case Kind::switchWidget:
-            button->setOn(spec.on);
+            button->setOn(layoutEntry.on);
             return button;
         case Kind::slider:
-            fader->setValue(static_cast<float>(spec.value));
-            fader->setEnabled(spec.enabled);
+            fader->setValue(static_cast<float>(layoutEntry.value));
+            fader->setEnabled(layoutEntry.enabled);
             return fader;
         case Kind::pictureView:
-            if (spec.picture) BG_image->showPicture(*spec.picture);
+            if (layoutEntry.picture) BG_image->showPicture(*layoutEntry.picture);
             return BG_image;
         case Kind::barItem:
-            connexion->setTitle(spec.title);
+            connexion->setTitle(layoutEntry.title);
             connexion->changes.clear();
             return connexion;
         case Kind::view:
@@ -92,8 +92,8 @@ std::shared_ptr<Widget> MemoryWidgetSet::makeWidget(const LayoutWidget& spec,
         {"t1", t1},     {"t2", t2},         {"pot", pot},   {"chev", chev},
         {"potC", potC}, {"potCan", potCan}, {"vase", vase}, {"raf", raf}};
     for (const auto& [name, widget] : buttons) {
-        if (spec.outlet != name) continue;
-        widget->setEnabled(spec.enabled);
+        if (layoutEntry.outlet != name) continue;
+        widget->setEnabled(layoutEntry.enabled);
         return widget;
     }
     return nullptr;

@@ -94,9 +94,9 @@ public:
 
     MemoryWidgetSet();
 
-    // The set's widget for spec's outlet, set to spec's initial state; empty for an outlet the
-    // set does not have. Actions are not routed: callers run them on the controller.
-    std::shared_ptr<Widget> makeWidget(const LayoutWidget& spec,
+    // The set's widget for the entry's outlet, set to the entry's initial state; empty for an
+    // outlet the set does not have. Actions are not routed: callers run them on the controller.
+    std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
                                        const std::weak_ptr<SceneControl>& owner) override;
 
     // Points every outlet of the controller at this set's widgets.

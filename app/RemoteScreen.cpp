@@ -144,36 +144,37 @@ RemoteScreen::~RemoteScreen() {
     changes->handler = nullptr;
 }
 
-std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& spec,
+std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& layoutEntry,
                                                  const std::weak_ptr<SceneControl>& owner) {
     using Kind = LayoutWidget::Kind;
     std::shared_ptr<Widget> widget;
-    switch (spec.kind) {
+    switch (layoutEntry.kind) {
         case Kind::pictureView:
             if (picture) return nullptr;
             picture = std::make_shared<Picture>(changes, pictures);
-            if (spec.picture) picture->showPicture(*spec.picture);
+            if (layoutEntry.picture) picture->showPicture(*layoutEntry.picture);
             widget = picture;
             break;
         case Kind::button: {
-            auto button = std::make_shared<Button>(changes, spec.enabled);
-            buttons.emplace_back(spec.outlet, button);
+            auto button = std::make_shared<Button>(changes, layoutEntry.enabled);
+            buttons.emplace_back(layoutEntry.outlet, button);
             widget = std::move(button);
             break;
         }
         case Kind::slider:
             if (fader) return nullptr;
-            fader = std::make_shared<Fader>(changes, spec.enabled, static_cast<float>(spec.value));
+            fader = std::make_shared<Fader>(changes, layoutEntry.enabled,
+                                            static_cast<float>(layoutEntry.value));
             widget = fader;
             break;
         case Kind::switchWidget:
             if (masterSwitch) return nullptr;
-            masterSwitch = std::make_shared<MasterSwitch>(changes, spec.on);
+            masterSwitch = std::make_shared<MasterSwitch>(changes, layoutEntry.on);
             widget = masterSwitch;
             break;
         case Kind::barItem:
             if (indicator) return nullptr;
-            indicator = std::make_shared<Indicator>(changes, spec.title);
+            indicator = std::make_shared<Indicator>(changes, layoutEntry.title);
             widget = indicator;
             break;
         case Kind::view:
@@ -181,7 +182,7 @@ std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& spec,
             break;
     }
     widgets.push_back(widget);
-    if (spec.action) targets.push_back({*spec.action, widget, owner});
+    if (layoutEntry.action) targets.push_back({*layoutEntry.action, widget, owner});
     return widget;
 }
 

@@ -40,7 +40,7 @@ public:
     RemoteScreen(const RemoteScreen&) = delete;
     RemoteScreen& operator=(const RemoteScreen&) = delete;
 
-    std::shared_ptr<Widget> makeWidget(const LayoutWidget& spec,
+    std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
                                        const std::weak_ptr<SceneControl>& owner) override;
 
     // One text message from a page.

@@ -15,9 +15,9 @@ class WidgetFactory {
 public:
     virtual ~WidgetFactory() = default;
 
-    // A widget of spec.kind in spec's initial state, whose action (if any) goes to owner; empty
-    // when this front end has no widget of that kind.
-    virtual std::shared_ptr<Widget> makeWidget(const LayoutWidget& spec,
+    // A widget of the entry's kind in its initial state, whose action (if any) goes to owner;
+    // empty when this front end has no widget of that kind.
+    virtual std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
                                                const std::weak_ptr<SceneControl>& owner) = 0;
 };
 
