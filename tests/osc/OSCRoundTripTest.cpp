@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <functional>
 #include <random>
 
 #include "basics/Log.h"
@@ -96,53 +97,41 @@ private:
     }
 
     std::shared_ptr<OSCValue> value(int depth) {
-        switch (below(depth < 4 ? 16 : 15)) {
-            case 0:
-                return OSCValue::createWithInt(static_cast<int32_t>(bits()));
-            case 1:
-                return OSCValue::createWithFloat(std::bit_cast<float>(bits()));
-            case 2:
-                return OSCValue::createWithString(text());
-            case 3:
-                return OSCValue::createWithTimeSeconds(bits(), below(1000000));
-            case 4:
-                return OSCValue::createWithLongLong(static_cast<int64_t>(bits64()));
-            case 5:
-                return OSCValue::createWithDouble(std::bit_cast<double>(bits64()));
-            case 6:
-                return OSCValue::createWithChar(static_cast<int8_t>(bits()));
-            case 7: {
-                // Components that are whole 255ths survive the byte encoding exactly.
-                const auto component = [this] { return static_cast<double>(below(256)) / 255.0; };
-                return OSCValue::createWithColor(
-                    OSCColor{component(), component(), component(), component()});
-            }
-            case 8: {
+        using V = OSCValue;
+        // Colour components that are whole 255ths survive the byte encoding exactly.
+        const auto part = [this] { return static_cast<double>(below(256)) / 255.0; };
+        const std::function<std::shared_ptr<OSCValue>()> makers[] = {
+            [&] { return V::createWithInt(static_cast<int32_t>(bits())); },
+            [&] { return V::createWithFloat(std::bit_cast<float>(bits())); },
+            [&] { return V::createWithString(text()); },
+            [&] { return V::createWithString(std::string()); },
+            [&] { return V::createWithTimeSeconds(bits(), below(1000000)); },
+            [&] { return V::createWithLongLong(static_cast<int64_t>(bits64())); },
+            [&] { return V::createWithDouble(std::bit_cast<double>(bits64())); },
+            [&] { return V::createWithChar(static_cast<int8_t>(bits())); },
+            [&] {
+                return V::createWithColor(OSCColor{part(), part(), part(), part()});
+            },
+            [&] {
                 const uint32_t w = bits();
-                return OSCValue::createWithMIDIChannel(uint8_t(w), uint8_t(w >> 8),
-                                                       uint8_t(w >> 16), uint8_t(w >> 24));
-            }
-            case 9:
-                return OSCValue::createWithBool(below(2));
-            case 10:
-                return OSCValue::createWithNil();
-            case 11:
-                return OSCValue::createWithInfinity();
-            case 12: {
+                return V::createWithMIDIChannel(w, w >> 8, w >> 16, w >> 24);
+            },
+            [&] { return V::createWithBool(below(2)); },
+            [&] { return V::createWithNil(); },
+            [&] { return V::createWithInfinity(); },
+            [&] { return V::createWithSMPTEChunk(static_cast<int32_t>(bits())); },
+            [&] {
                 auto blob = std::make_shared<OSCData>(below(10));
                 for (auto& byte : *blob) byte = static_cast<uint8_t>(bits());
-                return OSCValue::createWithNSDataBlob(std::move(blob));
-            }
-            case 13:
-                return OSCValue::createWithSMPTEChunk(static_cast<int32_t>(bits()));
-            case 14:
-                return OSCValue::createWithString(std::string());
-            default: {
-                auto array = OSCValue::createArray();
+                return V::createWithNSDataBlob(std::move(blob));
+            },
+            [&] {  // last, so that arrays stop nesting past depth 4
+                auto array = V::createArray();
                 for (size_t n = below(5); n > 0; --n) array->addValue(value(depth + 1));
                 return array;
-            }
-        }
+            },
+        };
+        return makers[below(std::size(makers) - (depth < 4 ? 0 : 1))]();
     }
 
     std::mt19937 rng;
