@@ -8,7 +8,6 @@
 #include <climits>
 #include <map>
 
-#include "basics/Log.h"
 #include "basics/NotificationCenter.h"
 #include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
@@ -16,10 +15,13 @@
 
 using namespace vitrine;
 using namespace std::chrono_literals;
+using Outputs = std::vector<std::shared_ptr<OSCOutPort>>;
 
 namespace {
 
-// Counts the three port-list notifications that one manager posts.
+const std::string kLoopback = "127.0.0.1";
+
+// Counts the three port-list notifications that one manager posts, as "in/about/changed".
 class NotificationCount {
 public:
     explicit NotificationCount(const std::shared_ptr<OSCManager>& manager) {
@@ -30,106 +32,81 @@ public:
                 name, manager, [this, name](const Notification&) { ++counts[name]; }));
         }
     }
-    int in() { return counts["OSCInPortsChangedNotification"]; }
-    int aboutToChange() { return counts["OSCOutPortsAboutToChangeNotification"]; }
-    int changed() { return counts["OSCOutPortsChangedNotification"]; }
+    std::string operator()() {
+        return std::to_string(counts["OSCInPortsChangedNotification"]) + "/" +
+               std::to_string(counts["OSCOutPortsAboutToChangeNotification"]) + "/" +
+               std::to_string(counts["OSCOutPortsChangedNotification"]);
+    }
 
 private:
     std::map<std::string, int> counts;
     std::vector<NotificationCenter::Token> tokens;
 };
 
-std::string hostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
-const std::string kLoopback = "127.0.0.1";
-
 }  // namespace
 
 TEST(OSCManager, OutputLabelsAreGeneratedAndKeptUnique) {
     const auto manager = OSCManager::create();
-    ASSERT_NE(manager->zeroConfManager(), nullptr);
     EXPECT_EQ(manager->zeroConfManager()->serviceTypeString(), "_osc._udp");
     NotificationCount notes(manager);
-
     // Two ports may share a destination; each gets the next free generated label.
     const auto first = manager->createNewOutputToAddress(kLoopback, 10000);
     const auto second = manager->createNewOutputToAddress(kLoopback, 10000);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(first && second);
     EXPECT_EQ(first->portLabel(), "OSC Out Port 1");
     EXPECT_EQ(second->portLabel(), "OSC Out Port 2");
-    EXPECT_EQ(notes.aboutToChange(), 2);
-    EXPECT_EQ(notes.changed(), 2);
-
+    EXPECT_EQ(notes(), "0/2/2");
     // A clashing label gives nothing but is still announced; a refused argument is not.
     EXPECT_EQ(manager->createNewOutputToAddress(kLoopback, 10001, "OSC Out Port 1"), nullptr);
-    EXPECT_EQ(notes.aboutToChange(), 3);
-    EXPECT_EQ(notes.changed(), 3);
+    EXPECT_EQ(notes(), "0/3/3");
     EXPECT_EQ(manager->createNewOutputToAddress(kLoopback, 1023, "low"), nullptr);
     EXPECT_EQ(manager->createNewOutputToAddress(std::nullopt, 10001, "none"), nullptr);
     EXPECT_EQ(manager->createNewOutputToAddress(kLoopback, 10001, std::nullopt), nullptr);
-    EXPECT_EQ(notes.aboutToChange(), 3);
-    EXPECT_EQ(notes.changed(), 3);
-    EXPECT_EQ(notes.in(), 0);
-    EXPECT_EQ(manager->outPortArray()->lockCount(), 2u);
+    EXPECT_EQ(notes(), "0/3/3");
 
     EXPECT_EQ(manager->outPortLabelArray(),
               (std::vector<std::string>{"OSC Out Port 1", "OSC Out Port 2"}));
     EXPECT_EQ(manager->findOutputWithLabel("OSC Out Port 2"), second);
-    EXPECT_EQ(manager->findOutputsWithLabel("OSC Out Port 2"),
-              (std::vector<std::shared_ptr<OSCOutPort>>{second}));
+    EXPECT_EQ(manager->findOutputsWithLabel("OSC Out Port 2"), Outputs{second});
     EXPECT_EQ(manager->findOutputsWithLabel("nobody"), std::nullopt);
     EXPECT_EQ(manager->findOutputWithAddress(kLoopback, 10000), first);
     EXPECT_EQ(manager->findOutputWithRawAddress(htonl(INADDR_LOOPBACK), htons(10000)), first);
-    EXPECT_EQ(manager->findOutputWithRawAddress(htonl(INADDR_LOOPBACK)), first);
     EXPECT_EQ(manager->findOutputForIndex(1), second);
     EXPECT_EQ(manager->findOutputForIndex(2), nullptr);
     EXPECT_EQ(manager->findOutputForIndex(-1), nullptr);
 }
 
-TEST(OSCManager, RemovingOutputsByLabelTakesThatPortAndAnnouncesEveryAttempt) {
+TEST(OSCManager, RemovingOutputsTakesThatPortAndAnnouncesEveryAttempt) {
     const auto manager = OSCManager::create();
     const auto a = manager->createNewOutputToAddress(kLoopback, 10000, "a");
     const auto b = manager->createNewOutputToAddress(kLoopback, 10001, "b");
     const auto c = manager->createNewOutputToAddress(kLoopback, 10002, "c");
     NotificationCount notes(manager);
-
     manager->removeOutputWithLabel("b");
-    EXPECT_EQ(manager->outPortArray()->lockCreateArrayCopy(),
-              (std::vector<std::shared_ptr<OSCOutPort>>{a, c}));
+    EXPECT_EQ(manager->outPortArray()->lockCreateArrayCopy(), (Outputs{a, c}));
     manager->removeOutputWithLabel("b");
     manager->removeOutputWithLabel(std::nullopt);
-    EXPECT_EQ(notes.aboutToChange(), 2);
-    EXPECT_EQ(notes.changed(), 2);
-
+    EXPECT_EQ(notes(), "0/2/2");
     manager->removeOutput(c);
-    EXPECT_EQ(manager->outPortArray()->lockCreateArrayCopy(),
-              (std::vector<std::shared_ptr<OSCOutPort>>{a}));
+    EXPECT_EQ(manager->outPortArray()->lockCreateArrayCopy(), Outputs{a});
     manager->removeAllOutputs();
     EXPECT_EQ(manager->outPortArray()->lockCount(), 0u);
-    EXPECT_EQ(notes.changed(), 4);
-
+    EXPECT_EQ(notes(), "0/4/4");
     // Deleting closes the ports: a deleted port sends nothing any more.
     test::UdpListener peer;
     const auto kept = manager->createNewOutputToAddress(kLoopback, peer.port(), "kept");
     manager->deleteAllOutputs();
     kept->sendThisMessage(OSCMessage::createWithAddress(std::string("/x")));
     EXPECT_EQ(peer.receive(100ms), std::nullopt);
-    EXPECT_EQ(notes.aboutToChange(), 6);
-
-    // Deleting the inputs of a manager that has none announces nothing.
-    manager->deleteAllInputs();
-    EXPECT_EQ(notes.in(), 0);
+    manager->deleteAllInputs();  // none: nothing announced
+    EXPECT_EQ(notes(), "0/6/6");
 }
 
 TEST(OSCManager, InputLabelsComeFromTheHostTheBaseAndACounterUnusedByEitherList) {
     const auto manager = OSCManager::create();
-    EXPECT_EQ(manager->inPortLabelBase(), "VAZIZ");
-    const std::string host = hostName();
+    char name[HOST_NAME_MAX + 1] = {};
+    gethostname(name, sizeof name - 1);
+    const std::string host = name;
     EXPECT_EQ(manager->getUniqueInputLabel(), host + " VAZIZ 1");
     manager->createNewOutputToAddress(kLoopback, 10000, host + " VAZIZ 1");
     EXPECT_FALSE(manager->isUniqueInputLabel(host + " VAZIZ 1"));
@@ -137,28 +114,10 @@ TEST(OSCManager, InputLabelsComeFromTheHostTheBaseAndACounterUnusedByEitherList)
     manager->setInPortLabelBase(std::nullopt);
     manager->setInPortLabelBase(std::string("Vitrine"));
     EXPECT_EQ(manager->getUniqueInputLabel(), host + " Vitrine 1");
-    // Output labels look at the sending ports only.
-    EXPECT_EQ(manager->getUniqueOutputLabel(), "OSC Out Port 1");
+    EXPECT_EQ(manager->getUniqueOutputLabel(), "OSC Out Port 1");  // sending ports only
 }
 
-TEST(OSCManager, SnapshotsRecreateEqualOutputs) {
-    const auto manager = OSCManager::create();
-    const auto original = manager->createNewOutputToAddress(kLoopback, 12345, "jar");
-    const auto snapshot = original->createSnapshot();
-    manager->removeOutput(original);
-    const auto copy = manager->createNewOutputFromSnapshot(&snapshot);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->createSnapshot(), snapshot);
-
-    OSCPortSnapshot unlabelled{{"address", kLoopback}, {"port", int64_t{12346}}};
-    EXPECT_EQ(manager->createNewOutputFromSnapshot(&unlabelled)->portLabel(), "OSC Out Port 1");
-    OSCPortSnapshot noAddress{{"port", int64_t{12346}}};
-    EXPECT_EQ(manager->createNewOutputFromSnapshot(&noAddress), nullptr);
-    EXPECT_EQ(manager->createNewOutputFromSnapshot(nullptr), nullptr);
-    EXPECT_EQ(manager->createNewInputFromSnapshot(nullptr), nullptr);
-}
-
-TEST(OSCManager, CustomFactoriesMakeThePorts) {
+TEST(OSCManager, SnapshotsAndCustomFactoriesMakeThePorts) {
     int made = 0;
     const auto manager = OSCManager::createWithInPortClass(
         nullptr,
@@ -169,11 +128,20 @@ TEST(OSCManager, CustomFactoriesMakeThePorts) {
         },
         std::string("_vitrine._udp"));
     EXPECT_EQ(manager->zeroConfManager()->serviceTypeString(), "_vitrine._udp");
+    const auto original = manager->createNewOutputToAddress(kLoopback, 12345, "jar");
+    const auto snapshot = original->createSnapshot();
+    manager->removeOutput(original);
+    EXPECT_EQ(manager->createNewOutputFromSnapshot(&snapshot)->createSnapshot(), snapshot);
+    EXPECT_EQ(made, 2);
+    OSCPortSnapshot unlabelled{{"address", kLoopback}, {"port", int64_t{12346}}};
+    EXPECT_EQ(manager->createNewOutputFromSnapshot(&unlabelled)->portLabel(), "OSC Out Port 1");
+    OSCPortSnapshot noAddress{{"port", int64_t{12346}}};
+    EXPECT_EQ(manager->createNewOutputFromSnapshot(&noAddress), nullptr);
+    EXPECT_EQ(manager->createNewOutputFromSnapshot(nullptr), nullptr);
+    EXPECT_EQ(manager->createNewInputFromSnapshot(nullptr), nullptr);
     // Ports above 65535 keep their low 16 bits.
-    const auto port = manager->createNewOutputToAddress(kLoopback, 65536 + 10000, "wrapped");
-    ASSERT_NE(port, nullptr);
-    EXPECT_EQ(port->port(), 10000);
-    EXPECT_EQ(made, 1);
+    EXPECT_EQ(manager->createNewOutputToAddress(kLoopback, 65536 + 10000, "wrapped")->port(),
+              10000);
 }
 
 TEST(OSCManager, RepliesGoBackToWhereTheirQuestionCameFrom) {
@@ -182,13 +150,10 @@ TEST(OSCManager, RepliesGoBackToWhereTheirQuestionCameFrom) {
     auto question = OSCMessage::createFast(std::string("/synth"), false, OSCMessageTypeQuery,
                                            OSCQueryTypeDocumentation, htonl(INADDR_LOOPBACK),
                                            htons(asker.port()));
-    const auto reply = OSCMessage::createReplyForMessage(question);
-
     manager->transmitReplyOrError(OSCMessage::createWithAddress(std::string("/plain")));
     manager->transmitReplyOrError(OSCMessage::createReplyForAddress(std::string("/nowhere")));
     EXPECT_EQ(manager->outPortArray()->lockCount(), 0u);
-
-    manager->transmitReplyOrError(reply);
+    manager->transmitReplyOrError(OSCMessage::createReplyForMessage(question));
     manager->transmitReplyOrError(OSCMessage::createErrorForMessage(question));
     // One port made for the asker, used for both.
     ASSERT_EQ(manager->outPortArray()->lockCount(), 1u);
@@ -197,7 +162,6 @@ TEST(OSCManager, RepliesGoBackToWhereTheirQuestionCameFrom) {
     ASSERT_EQ(datagrams.size(), 2u);
     EXPECT_EQ(test::hex(datagrams[0]).substr(0, 23), "23 72 65 70 6C 79 00 00");  // "#reply"
     EXPECT_EQ(test::hex(datagrams[1]).substr(0, 23), "23 65 72 72 6F 72 00 00");  // "#error"
-
     // Without any receiving port a question goes nowhere.
     manager->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/x"),
                            manager->findOutputForIndex(0), 1.0f, [](const auto&) {});
@@ -208,27 +172,17 @@ TEST(OSCManager, MessagesGoToADelegateThatListens) {
     const auto manager = OSCManager::create();
     const auto message = OSCMessage::createWithAddress(std::string("/connected"));
     manager->receivedOSCMessage(message);  // no delegate: dropped
-
-    struct Deaf : OSCManagerDelegate {};
-    const auto deaf = std::make_shared<Deaf>();
-    manager->setDelegate(deaf);
-    manager->receivedOSCMessage(message);
-
     const auto recorder = std::make_shared<test::MessageRecorder>();
     manager->setDelegate(std::static_pointer_cast<OSCManagerDelegate>(recorder));
     manager->receivedOSCMessage(message);
     ASSERT_EQ(recorder->size(), 1u);
-    EXPECT_EQ(recorder->all()[0].message, message);
 }
 
 TEST(OSCManager, HostAddressesLeaveOutLoopbackAndIPv6) {
-    const auto addresses = OSCManager::hostIPv4Addresses();
-    if (!addresses) return;  // a host with only the loopback interface
-    EXPECT_FALSE(addresses->empty());
-    for (const auto& address : *addresses) {
-        EXPECT_NE(address, "127.0.0.1");
-        EXPECT_EQ(address.find_first_of("abcdefABCDEF:%"), std::string::npos) << address;
+    for (const auto& address :
+         OSCManager::hostIPv4Addresses().value_or(std::vector<std::string>{})) {
         in_addr parsed{};
         EXPECT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
+        EXPECT_NE(address, "127.0.0.1");
     }
 }

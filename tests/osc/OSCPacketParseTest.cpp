@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,10 +9,14 @@
 #include "osc/OSCMessage.h"
 #include "osc/OSCPacket.h"
 #include "support/CollectingReceiver.h"
-#include "support/UdpListener.h"
+#include "support/OscWire.h"
 
 using namespace vitrine;
 using test::Bytes;
+using test::field;
+using test::join;
+using test::word;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -19,46 +24,37 @@ constexpr const char* kMethod =
     "+[OSCBundle parseRawBuffer:ofMaxLength:toInPort:inheritedTimeTag:fromAddr:port:]";
 const std::string kBreaking =
     std::string("\t\terr: breaking, message couldn't be parsed. ") + kMethod;
+const std::string kCutOff = std::string("\t\terr: breaking, element length cut off. ") + kMethod;
 const std::string kNoTypeTags = "\t\terr: msg type tag string not present";
+const std::string kTruncated = "\t\terr: msg argument data runs past the end";
+const std::string kNotUTF8 = "\t\terr: msg address is not valid UTF-8";
+const std::string kTooDeep = "\t\terr: msg arrays nested too deeply";
+const std::string kNoTagEnd = "\t\terr: couldn't find the msg type end index";
 constexpr uint32_t kSender = 0x0100007F;  // 127.0.0.1 as it arrives, network order
 constexpr uint16_t kSenderPort = 0x3930;
 
-std::string lengthError(int32_t length) {
+std::string lengthError(uint32_t length) {
     return stringWithFormat("\t\terr: breaking, element length %d doesn't fit in the bundle. %s",
-                            length, kMethod);
+                            static_cast<int32_t>(length), kMethod);
 }
 
-void append(Bytes& to, const Bytes& more) {
-    to.insert(to.end(), more.begin(), more.end());
+Bytes messageBytes(const std::string& address) {
+    return *OSCMessage::createWithAddress(address)->writeToNSData();
 }
 
-Bytes lengthPrefix(uint32_t n) {
-    return {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
-            static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-}
-
-Bytes messageBytes(const std::string& address, std::optional<int32_t> number = std::nullopt) {
-    auto message = OSCMessage::createWithAddress(address);
-    if (number) message->addInt(*number);
-    return *message->writeToNSData();
-}
-
-// A bundle of already encoded elements; `timeTag` is the 8 bytes after the header, as hex.
-Bytes bundleBytes(const std::vector<Bytes>& elements,
-                  const char* timeTag = "00 00 00 00 00 00 00 01") {
-    Bytes bytes = test::bytesFromHex("23 62 75 6E 64 6C 65 00");
-    append(bytes, test::bytesFromHex(timeTag));
-    for (const auto& element : elements) {
-        append(bytes, lengthPrefix(static_cast<uint32_t>(element.size())));
-        append(bytes, element);
-    }
+// A bundle of encoded elements, each given its length; `timeTag` is the 8 bytes after the header.
+Bytes bundleBytes(const std::vector<Bytes>& elements, uint32_t seconds = 0,
+                  uint32_t microseconds = 1) {
+    Bytes bytes = join({field("#bundle"), word(seconds), word(microseconds)});
+    for (const auto& element : elements)
+        bytes = join({bytes, word(static_cast<uint32_t>(element.size())), element});
     return bytes;
 }
 
 // Decodes a copy of exactly `bytes`, so that the sanitizers catch any read past the datagram.
 std::vector<std::shared_ptr<OSCMessage>> parse(const Bytes& bytes) {
     test::CollectingReceiver receiver;
-    const auto copy = std::make_unique<uint8_t[]>(bytes.size() + 1);
+    const auto copy = std::make_unique<uint8_t[]>(bytes.size());
     std::copy(bytes.begin(), bytes.end(), copy.get());
     OSCPacket::parseRawBuffer(bytes.empty() ? nullptr : copy.get(),
                               static_cast<int32_t>(bytes.size()), &receiver, kSender, kSenderPort);
@@ -66,8 +62,8 @@ std::vector<std::shared_ptr<OSCMessage>> parse(const Bytes& bytes) {
 }
 
 // "address@time" per message, "address" for one without a time tag.
-std::vector<std::string> summary(const std::vector<std::shared_ptr<OSCMessage>>& messages) {
-    std::vector<std::string> lines;
+Lines summary(const std::vector<std::shared_ptr<OSCMessage>>& messages) {
+    Lines lines;
     for (const auto& message : messages) {
         std::string line = message->address().value_or("(none)");
         if (message->timeTag()) line += stringWithFormat("@%g", *message->timeTag());
@@ -76,125 +72,108 @@ std::vector<std::string> summary(const std::vector<std::shared_ptr<OSCMessage>>&
     return lines;
 }
 
-using Lines = std::vector<std::string>;
-
 }  // namespace
 
-TEST(OSCPacketParse, SingleMessageDatagramKeepsItsSender) {
-    const auto messages = parse(messageBytes("/connected", 1));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->address(), "/connected");
-    EXPECT_EQ(messages[0]->valueAtIndex(0)->intValue(), 1);
-    EXPECT_EQ(messages[0]->queryTXAddress(), kSender);
-    EXPECT_EQ(messages[0]->queryTXPort(), kSenderPort);
-    EXPECT_FALSE(messages[0]->timeTag());
-
+TEST(OSCPacketParse, EveryGuardDropsWhatItMustAndLogsItsLine) {
+    const Bytes a = messageBytes("/a");
+    const Bytes bad = test::bytesFromHex("2F 62 00 00");  // "/b" without type tags
+    const auto args = [](const char* tags, const Bytes& data) {
+        return join({field("/a"), field(tags), data});
+    };
+    // A bundle holding "/a", then `length` where the next element's length belongs, then more.
+    const auto badLength = [&](uint32_t length) {
+        return join({bundleBytes({a}), word(length), messageBytes("/b"), word(8), a});
+    };
+    const std::string deep = std::string(",").append(OSCMessage::kMaxArrayDepth + 1, '[');
+    const Bytes innerTooLong = join({bundleBytes({messageBytes("/b")}), word(12), a});
+    struct Case {
+        std::string what;
+        Bytes datagram;
+        Lines delivered;
+        Lines log;
+    };
+    const std::vector<Case> cases = {
+        {"no type tags", field("/a"), {}, {kNoTypeTags}},
+        {"tags without comma", join({field("/a"), field("xi")}), {}, {kNoTypeTags}},
+        {"address without NUL", {'/', 'a', 'b', 'c', 'd', 'e'}, {}, {kNoTypeTags}},
+        {"lone #", {'#'}, {}, {kNoTypeTags}},
+        {"tags without NUL", {'/', 'a', 'b', 'c', ',', 'i'}, {}, {kNoTagEnd}},
+        {"tags cut", join({field("/a"), Bytes{',', 'i', 'i'}}), {}, {kNoTagEnd}},
+        {"arrays too deep", args(deep.c_str(), {}), {}, {kTooDeep}},
+        {"surrogate address", join({field("/a\xED\xA0\x80"), field(",")}), {}, {kNotUTF8}},
+        {"query address", join({field("/\xFF/#documentation"), field(",")}), {}, {kNotUTF8}},
+        {"int cut", args(",i", {0, 0, 0}), {}, {kTruncated}},
+        {"long cut", args(",h", {0, 0, 0, 0, 0, 0, 0}), {}, {kTruncated}},
+        {"second int missing", args(",ii", word(1)), {}, {kTruncated}},
+        {"int in array missing", args(",[i]", {}), {}, {kTruncated}},
+        {"string without NUL", args(",s", {'a', 'b', 'c', 'd'}), {}, {kTruncated}},
+        {"string missing", args(",s", {}), {}, {kTruncated}},
+        {"blob count cut", args(",b", {0, 0, 0}), {}, {kTruncated}},
+        {"blob a byte short", args(",b", join({word(5), {1, 2, 3, 4}})), {}, {kTruncated}},
+        {"blob count huge", args(",b", join({word(0xFFFFFFFF), word(0)})), {}, {kTruncated}},
+        {"blob count wrapping", args(",b", join({word(0xFFFFFFFC), word(0)})), {}, {kTruncated}},
+        {"element length 0", badLength(0), {"/a"}, {lengthError(0)}},
+        {"element length -1", badLength(0xFFFFFFFF), {"/a"}, {lengthError(0xFFFFFFFF)}},
+        {"element length INT_MIN", badLength(0x80000000), {"/a"}, {lengthError(0x80000000)}},
+        {"element length past the end", badLength(21), {"/a"}, {lengthError(21)}},
+        {"length cut after an element", join({bundleBytes({a}), {0, 0}}), {"/a"}, {kCutOff}},
+        {"length cut after the header", join({bundleBytes({}), {0}}), {}, {kCutOff}},
+        {"inner length too long", bundleBytes({innerTooLong, a}), {"/b", "/a"}, {lengthError(12)}},
+        {"unparsable element", bundleBytes({a, bad, a}), {"/a"}, {kNoTypeTags, kBreaking}},
+        // The enclosing bundle knows where the next element starts and goes on with it.
+        {"unparsable inner element",
+         bundleBytes({a, bundleBytes({messageBytes("/b"), bad, a}), messageBytes("/d")}),
+         {"/a", "/b", "/d"},
+         {kNoTypeTags, kBreaking}},
+    };
+    for (const auto& c : cases) {
+        LogCapture capture;
+        EXPECT_EQ(summary(parse(c.datagram)), c.delivered) << c.what;
+        EXPECT_EQ(capture.lines(), c.log) << c.what;
+    }
+    // Without a receiver or a buffer nothing happens, and a header alone is no error.
     LogCapture capture;
-    EXPECT_TRUE(parse(test::bytesFromHex("2F 62 00 00")).empty());
-    EXPECT_EQ(capture.lines(), Lines{kNoTypeTags});
-}
-
-TEST(OSCPacketParse, NothingWithoutReceiverBufferOrElements) {
-    LogCapture capture;
-    const Bytes bytes = bundleBytes({messageBytes("/a")});
-    OSCPacket::parseRawBuffer(bytes.data(), static_cast<int32_t>(bytes.size()), nullptr, 0, 0);
+    const Bytes bundle = bundleBytes({a});
+    OSCPacket::parseRawBuffer(bundle.data(), static_cast<int32_t>(bundle.size()), nullptr, 0, 0);
+    OSCBundle::parseRawBuffer(bundle.data(), static_cast<int32_t>(bundle.size()), nullptr,
+                              std::nullopt, 0, 0);
     test::CollectingReceiver receiver;
     OSCPacket::parseRawBuffer(nullptr, 12, &receiver, 0, 0);
-    OSCBundle::parseRawBuffer(bytes.data(), static_cast<int32_t>(bytes.size()), nullptr,
-                              std::nullopt, 0, 0);
     EXPECT_TRUE(receiver.messages.empty());
-    // A header alone holds nothing and is no error; one stray byte after it cannot be a length.
     EXPECT_TRUE(parse(bundleBytes({})).empty());
-    Bytes seventeen = bundleBytes({});
-    seventeen.push_back(0);
-    EXPECT_EQ(parse(seventeen).size(), 0u);
-    // A lone "#" is a message attempt; the byte after it is never looked at.
-    parse(test::bytesFromHex("23"));
-    EXPECT_EQ(capture.count(kNoTypeTags), 1u);
-    EXPECT_EQ(capture.lines().size(), 2u);  // the 17-byte bundle's cut-off line and the "#"
+    EXPECT_TRUE(capture.lines().empty());
 }
 
-TEST(OSCPacketParse, BundleTimeTagsReachEveryMessage) {
-    const std::vector<Bytes> two = {messageBytes("/a", 1), messageBytes("/b")};
+TEST(OSCPacketParse, BundlesDeliverTheirMessagesInOrderWithTheTimeTagInForce) {
+    const auto single = parse(messageBytes("/connected"));
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_FALSE(single[0]->timeTag());
+    EXPECT_EQ(single[0]->queryTXAddress(), kSender);
+    EXPECT_EQ(single[0]->queryTXPort(), kSenderPort);
+
+    const std::vector<Bytes> two = {messageBytes("/a"), messageBytes("/b")};
     EXPECT_EQ(summary(parse(bundleBytes(two))), (Lines{"/a", "/b"}));
-    EXPECT_EQ(summary(parse(bundleBytes(two, "00 00 00 00 00 00 00 00"))), (Lines{"/a", "/b"}));
-    EXPECT_EQ(summary(parse(bundleBytes(two, "00 00 00 0A 00 03 D0 90"))),
-              (Lines{"/a@10.25", "/b@10.25"}));
-    const auto messages = parse(bundleBytes(two));
-    EXPECT_EQ(messages[0]->queryTXAddress(), kSender);
-    EXPECT_EQ(messages[1]->queryTXPort(), kSenderPort);
-}
+    EXPECT_EQ(summary(parse(bundleBytes(two, 0, 0))), (Lines{"/a", "/b"}));
+    const auto timed = parse(bundleBytes(two, 10, 0x3D090));
+    EXPECT_EQ(summary(timed), (Lines{"/a@10.25", "/b@10.25"}));
+    EXPECT_EQ(timed[1]->queryTXAddress(), kSender);
+    EXPECT_EQ(timed[1]->queryTXPort(), kSenderPort);
 
-TEST(OSCPacketParse, NestedBundlesInheritOrOverrideTheTimeTag) {
+    // Nested bundles inherit the time tag unless they carry one of their own.
     const Bytes immediateInner = bundleBytes({messageBytes("/in1"), messageBytes("/in2")});
-    const Bytes timedInner = bundleBytes({messageBytes("/own")}, "00 00 00 03 00 00 00 00");
-    const Bytes doublyNested = bundleBytes({bundleBytes({messageBytes("/deep")})});
     const Bytes outer = bundleBytes(
-        {messageBytes("/first"), immediateInner, timedInner, doublyNested, messageBytes("/last")},
-        "00 00 00 01 00 07 A1 20");
+        {messageBytes("/first"), immediateInner, bundleBytes({messageBytes("/own")}, 3, 0),
+         bundleBytes({bundleBytes({messageBytes("/deep")})}), messageBytes("/last")},
+        1, 500000);
     EXPECT_EQ(summary(parse(outer)),
               (Lines{"/first@1.5", "/in1@1.5", "/in2@1.5", "/own@3", "/deep@1.5", "/last@1.5"}));
-    // Immediate all the way down: no time tag anywhere.
     EXPECT_EQ(summary(parse(bundleBytes({immediateInner}))), (Lines{"/in1", "/in2"}));
-}
 
-TEST(OSCPacketParse, HashBIsEnoughToMakeABundle) {
-    Bytes bytes = bundleBytes({messageBytes("/a")});
-    bytes[2] = 'x';
-    bytes[6] = 'y';
-    EXPECT_EQ(summary(parse(bytes)), Lines{"/a"});
-}
-
-TEST(OSCPacketParse, UnparsableElementBreaksItsBundleOnly) {
-    const Bytes bad = test::bytesFromHex("2F 62 00 00");  // "/b" without type tags
-    {
-        LogCapture capture;
-        EXPECT_EQ(summary(parse(bundleBytes({messageBytes("/a"), bad, messageBytes("/c")}))),
-                  Lines{"/a"});
-        EXPECT_EQ(capture.lines(), (Lines{kNoTypeTags, kBreaking}));
-    }
-    {
-        // The enclosing bundle knows where the next element starts and goes on with it.
-        LogCapture capture;
-        const Bytes inner = bundleBytes({messageBytes("/b"), bad, messageBytes("/c")});
-        EXPECT_EQ(summary(parse(bundleBytes({messageBytes("/a"), inner, messageBytes("/d")}))),
-                  (Lines{"/a", "/b", "/d"}));
-        EXPECT_EQ(capture.lines(), (Lines{kNoTypeTags, kBreaking}));
-    }
-}
-
-TEST(OSCPacketParse, ElementLengthsThatDoNotFitStopTheWalk) {
-    const Bytes a = messageBytes("/a");
-    for (const uint32_t badLength : {0u, 0xFFFFFFFFu, 0x80000000u, 21u}) {
-        SCOPED_TRACE(badLength);
-        Bytes bytes = bundleBytes({a});
-        append(bytes, lengthPrefix(badLength));
-        append(bytes, messageBytes("/b"));  // 20 bytes follow, never 21
-        append(bytes, test::bytesFromHex("00 00 00 08"));
-        append(bytes, messageBytes("/c"));
-        LogCapture capture;
-        EXPECT_EQ(summary(parse(bytes)), Lines{"/a"});
-        EXPECT_EQ(capture.lines(), Lines{lengthError(static_cast<int32_t>(badLength))});
-    }
-    {
-        // One to three bytes after the last element cannot hold a length.
-        Bytes bytes = bundleBytes({a});
-        append(bytes, test::bytesFromHex("00 00"));
-        LogCapture capture;
-        EXPECT_EQ(summary(parse(bytes)), Lines{"/a"});
-        EXPECT_EQ(capture.lines(),
-                  Lines{std::string("\t\terr: breaking, element length cut off. ") + kMethod});
-    }
-    {
-        // An inner length that would reach past its own bundle, though not past the datagram.
-        Bytes inner = bundleBytes({messageBytes("/b")});
-        append(inner, lengthPrefix(12));
-        append(inner, messageBytes("/c"));  // 8 bytes
-        Bytes bytes = bundleBytes({inner, messageBytes("/d", 4)});
-        LogCapture capture;
-        EXPECT_EQ(summary(parse(bytes)), (Lines{"/b", "/d"}));
-        EXPECT_EQ(capture.lines(), Lines{lengthError(12)});
-    }
+    // "#b" is enough to make a bundle.
+    Bytes loose = bundleBytes({messageBytes("/a")});
+    loose[2] = 'x';
+    loose[6] = 'y';
+    EXPECT_EQ(summary(parse(loose)), Lines{"/a"});
 }
 
 TEST(OSCPacketParse, NestingDepthIsBounded) {
@@ -218,17 +197,14 @@ TEST(OSCPacketParse, NestingDepthIsBounded) {
 }
 
 TEST(OSCPacketParse, EveryTruncationIsSafeAndDeliversAPrefix) {
-    auto inner = OSCBundle::createWithElement(OSCMessage::createWithAddress(std::string("/in")));
-    auto outer = OSCBundle::create();
-    auto first = OSCMessage::createWithAddress(std::string("/first"));
+    auto first = test::numbered("/first", 7);
     first->addString(std::string("text"));
-    first->addInt(7);
-    outer->addElementArray({first, inner, OSCMessage::createWithAddress(std::string("/last"))});
-    Bytes full(static_cast<size_t>(outer->bufferLength()));
-    outer->writeToBuffer(full.data());
+    auto outer = OSCBundle::createWithElementArray(
+        {first, OSCBundle::createWithElement(OSCMessage::createWithAddress(std::string("/in"))),
+         OSCMessage::createWithAddress(std::string("/last"))});
+    const Bytes full = test::encoded(outer);
     const Lines all = summary(parse(full));
     ASSERT_EQ(all, (Lines{"/first", "/in", "/last"}));
-
     LogCapture capture;
     for (size_t length = 0; length < full.size(); ++length) {
         const Lines some = summary(parse(Bytes(full.begin(), full.begin() + length)));

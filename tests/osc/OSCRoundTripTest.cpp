@@ -1,20 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <functional>
 #include <random>
 
 #include "basics/Log.h"
+#include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
+#include "osc/OSCPacket.h"
 #include "osc/OSCStringAdditions.h"
+#include "support/CollectingReceiver.h"
 
 using namespace vitrine;
 
 namespace {
 
-// Random messages of every kind, with every value type and nested arrays, from a fixed seed.
-class RandomMessages {
+// Random messages of every kind, with every value type and nested arrays, and random nested
+// bundles of them, from a fixed seed.
+class RandomOSC {
 public:
-    explicit RandomMessages(uint32_t seed) : rng(seed) {}
+    explicit RandomOSC(uint32_t seed) : rng(seed) {}
 
     std::shared_ptr<OSCMessage> message() {
         static constexpr std::pair<OSCMessageType, OSCQueryType> kKinds[] = {
@@ -37,6 +42,29 @@ public:
                                              type, query, 0, 0);
         for (size_t i = below(6); i > 0; --i) result->addValue(value(0));
         return result;
+    }
+
+    // Each message put in the bundle is noted with the time tag in force where it stands.
+    struct Placed {
+        std::shared_ptr<OSCMessage> message;
+        std::optional<Date> timeTag;
+    };
+    std::shared_ptr<OSCBundle> bundle(std::vector<Placed>& placed, int depth = 1,
+                                      std::optional<Date> inherited = std::nullopt) {
+        auto made = OSCBundle::create();
+        // Whole microseconds above the "immediately" marks, as a peer would send them.
+        if (below(2))
+            made->setTimeTag(static_cast<Date>(1 + below(0x7FFFFFFE)) + below(1000000) / 1e6);
+        const auto effective = made->timeTag() ? made->timeTag() : inherited;
+        for (size_t n = below(5); n > 0; --n) {
+            if (depth < 5 && below(4) == 0) {
+                made->addElement(bundle(placed, depth + 1, effective));
+            } else {
+                placed.push_back({message(), effective});
+                made->addElement(placed.back().message);
+            }
+        }
+        return made;
     }
 
 private:
@@ -69,88 +97,97 @@ private:
     }
 
     std::shared_ptr<OSCValue> value(int depth) {
-        switch (below(depth < 4 ? 16 : 15)) {
-            case 0:
-                return OSCValue::createWithInt(static_cast<int32_t>(bits()));
-            case 1:
-                return OSCValue::createWithFloat(std::bit_cast<float>(bits()));
-            case 2:
-                return OSCValue::createWithString(text());
-            case 3:
-                return OSCValue::createWithTimeSeconds(bits(), below(1000000));
-            case 4:
-                return OSCValue::createWithLongLong(static_cast<int64_t>(bits64()));
-            case 5:
-                return OSCValue::createWithDouble(std::bit_cast<double>(bits64()));
-            case 6:
-                return OSCValue::createWithChar(static_cast<int8_t>(bits()));
-            case 7: {
-                // Components that are whole 255ths survive the byte encoding exactly.
-                const auto component = [this] { return static_cast<double>(below(256)) / 255.0; };
-                return OSCValue::createWithColor(
-                    OSCColor{component(), component(), component(), component()});
-            }
-            case 8: {
+        using V = OSCValue;
+        // Colour components that are whole 255ths survive the byte encoding exactly.
+        const auto part = [this] { return static_cast<double>(below(256)) / 255.0; };
+        const std::function<std::shared_ptr<OSCValue>()> makers[] = {
+            [&] { return V::createWithInt(static_cast<int32_t>(bits())); },
+            [&] { return V::createWithFloat(std::bit_cast<float>(bits())); },
+            [&] { return V::createWithString(text()); },
+            [&] { return V::createWithString(std::string()); },
+            [&] { return V::createWithTimeSeconds(bits(), below(1000000)); },
+            [&] { return V::createWithLongLong(static_cast<int64_t>(bits64())); },
+            [&] { return V::createWithDouble(std::bit_cast<double>(bits64())); },
+            [&] { return V::createWithChar(static_cast<int8_t>(bits())); },
+            [&] {
+                return V::createWithColor(OSCColor{part(), part(), part(), part()});
+            },
+            [&] {
                 const uint32_t w = bits();
-                return OSCValue::createWithMIDIChannel(uint8_t(w), uint8_t(w >> 8),
-                                                       uint8_t(w >> 16), uint8_t(w >> 24));
-            }
-            case 9:
-                return OSCValue::createWithBool(below(2));
-            case 10:
-                return OSCValue::createWithNil();
-            case 11:
-                return OSCValue::createWithInfinity();
-            case 12: {
+                return V::createWithMIDIChannel(w, w >> 8, w >> 16, w >> 24);
+            },
+            [&] { return V::createWithBool(below(2)); },
+            [&] { return V::createWithNil(); },
+            [&] { return V::createWithInfinity(); },
+            [&] { return V::createWithSMPTEChunk(static_cast<int32_t>(bits())); },
+            [&] {
                 auto blob = std::make_shared<OSCData>(below(10));
                 for (auto& byte : *blob) byte = static_cast<uint8_t>(bits());
-                return OSCValue::createWithNSDataBlob(std::move(blob));
-            }
-            case 13:
-                return OSCValue::createWithSMPTEChunk(static_cast<int32_t>(bits()));
-            case 14:
-                return OSCValue::createWithString(std::string());
-            default: {
-                auto array = OSCValue::createArray();
+                return V::createWithNSDataBlob(std::move(blob));
+            },
+            [&] {  // last, so that arrays stop nesting past depth 4
+                auto array = V::createArray();
                 for (size_t n = below(5); n > 0; --n) array->addValue(value(depth + 1));
                 return array;
-            }
-        }
+            },
+        };
+        return makers[below(std::size(makers) - (depth < 4 ? 0 : 1))]();
     }
 
     std::mt19937 rng;
 };
 
-std::vector<std::shared_ptr<OSCValue>> valuesOf(const OSCMessage& message) {
-    std::vector<std::shared_ptr<OSCValue>> values;
-    for (int32_t i = 0; i < message.valueCount(); ++i) values.push_back(message.valueAtIndex(i));
-    return values;
+void expectSameMessage(const OSCMessage& sent, const OSCMessage& received) {
+    SCOPED_TRACE(sent.description() + " -> " + received.description());
+    EXPECT_EQ(received.messageType(), sent.messageType());
+    EXPECT_EQ(received.queryType(), sent.queryType());
+    EXPECT_EQ(received.address(), sent.address());
+    EXPECT_EQ(received.wildcardsInAddress(), sent.wildcardsInAddress());
+    EXPECT_EQ(received.queryTXAddress(), 0x0100007Fu);
+    EXPECT_EQ(received.queryTXPort(), 9000);
+    ASSERT_EQ(received.valueCount(), sent.valueCount());
+    for (int32_t i = 0; i < sent.valueCount(); ++i)
+        EXPECT_TRUE(received.valueAtIndex(i)->isEqual(*sent.valueAtIndex(i)))
+            << i << ": " << received.valueAtIndex(i)->description() << " vs "
+            << sent.valueAtIndex(i)->description();
 }
 
 }  // namespace
 
 TEST(OSCRoundTrip, RandomMessagesDecodeToEqualValuesAndReencodeIdentically) {
     LogCapture capture;
-    for (uint32_t seed = 1; seed <= 500; ++seed) {
-        const auto original = RandomMessages(seed).message();
+    for (uint32_t seed = 1; seed <= 300; ++seed) {
+        SCOPED_TRACE(seed);
+        const auto original = RandomOSC(seed).message();
         const auto bytes = original->writeToNSData();
-        ASSERT_NE(bytes, nullptr);
         const auto parsed = OSCMessage::parseRawBuffer(
-            bytes->data(), static_cast<int32_t>(bytes->size()), 0x0100007F, 9);
-        ASSERT_NE(parsed, nullptr) << "seed " << seed << ": " << original->description();
-        EXPECT_EQ(parsed->messageType(), original->messageType()) << seed;
-        EXPECT_EQ(parsed->queryType(), original->queryType()) << seed;
-        EXPECT_EQ(parsed->address(), original->address()) << seed;
-        EXPECT_EQ(parsed->wildcardsInAddress(), original->wildcardsInAddress()) << seed;
-        const auto expected = valuesOf(*original);
-        const auto actual = valuesOf(*parsed);
-        ASSERT_EQ(actual.size(), expected.size()) << seed;
-        for (size_t i = 0; i < actual.size(); ++i) {
-            EXPECT_TRUE(actual[i]->isEqual(*expected[i]))
-                << "seed " << seed << ": " << actual[i]->description() << " vs "
-                << expected[i]->description();
-        }
-        EXPECT_EQ(*parsed->writeToNSData(), *bytes) << seed;
+            bytes->data(), static_cast<int32_t>(bytes->size()), 0x0100007F, 9000);
+        ASSERT_NE(parsed, nullptr) << original->description();
+        expectSameMessage(*original, *parsed);
+        EXPECT_EQ(*parsed->writeToNSData(), *bytes);
     }
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(OSCRoundTrip, RandomNestedBundlesDeliverEveryMessageInOrderWithItsTimeTag) {
+    LogCapture capture;
+    size_t messagesChecked = 0;
+    for (uint32_t seed = 1; seed <= 200; ++seed) {
+        SCOPED_TRACE(seed);
+        std::vector<RandomOSC::Placed> placed;
+        const auto packet = OSCPacket::createWithContent(RandomOSC(seed).bundle(placed));
+        ASSERT_NE(packet, nullptr);
+        test::CollectingReceiver receiver;
+        OSCPacket::parseRawBuffer(packet->payload(), static_cast<int32_t>(packet->bufferLength()),
+                                  &receiver, 0x0100007F, 9000);
+        ASSERT_EQ(receiver.messages.size(), placed.size());
+        for (size_t i = 0; i < placed.size(); ++i) {
+            expectSameMessage(*placed[i].message, *receiver.messages[i]);
+            EXPECT_EQ(receiver.messages[i]->timeTag(), placed[i].timeTag);
+        }
+        messagesChecked += placed.size();
+    }
+    // The seeds must exercise a fair number of messages, not mostly empty bundles.
+    EXPECT_GT(messagesChecked, 300u);
     EXPECT_TRUE(capture.lines().empty());
 }

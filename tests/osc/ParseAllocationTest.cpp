@@ -29,8 +29,12 @@ void* operator new(size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 
 using namespace vitrine;
 
@@ -71,12 +75,14 @@ TEST(ParseAllocation, StaysWithinAFixedMultipleOfTheInputForHostileTagStrings) {
     const std::vector<Case> cases = {
         {"nil tags", messageWithTags(std::string(60000, 'N'), 0)},
         {"true tags", messageWithTags(std::string(60000, 'T'), 0)},
-        {"empty arrays", [] {
+        {"empty arrays",
+         [] {
              std::string tags;
              for (int i = 0; i < 30000; ++i) tags += "[]";
              return messageWithTags(tags, 0);
          }()},
-        {"nested arrays at the depth bound", [] {
+        {"nested arrays at the depth bound",
+         [] {
              std::string tags;
              for (int i = 0; i < 1800; ++i) tags += std::string(32, '[') + std::string(32, ']');
              return messageWithTags(tags, 0);

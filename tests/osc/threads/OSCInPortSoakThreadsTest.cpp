@@ -3,19 +3,14 @@
 // ThreadSanitizer, so it runs in the other builds only.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "osc/OSCInPort.h"
-#include "osc/OSCPacket.h"
 #include "support/KernelUdpDrops.h"
+#include "support/OscWire.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define VITRINE_UNDER_TSAN 1
@@ -30,8 +25,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Counter : public OSCInPortDelegate {
-public:
+struct Counter : OSCInPortDelegate {
     void receivedOSCMessage(const std::shared_ptr<OSCMessage>& message) override {
         const int32_t number = message->value() ? message->value()->intValue() : -1;
         if (number <= last) ++outOfOrder;
@@ -52,7 +46,6 @@ TEST(OSCInPortSoak, HundredThousandDatagramsInBursts) {
     constexpr int kBursts = 1000;
     constexpr int kPerBurst = 100;
     constexpr int64_t kTotal = int64_t{kBursts} * kPerBurst;
-
     const auto port = OSCInPort::createWithPort(0);
     ASSERT_NE(port, nullptr);
     const auto counter = std::make_shared<Counter>();
@@ -61,35 +54,20 @@ TEST(OSCInPortSoak, HundredThousandDatagramsInBursts) {
     const auto dropsBefore = test::kernelUdpDrops(port->port());
 
     // Every datagram is encoded up front, so the sender does nothing but send.
-    std::vector<std::vector<uint8_t>> datagrams;
-    datagrams.reserve(kTotal);
-    for (int32_t i = 0; i < kTotal; ++i) {
-        auto message = OSCMessage::createWithAddress(std::string("/soak"));
-        message->addInt(i);
-        const auto packet = OSCPacket::createWithContent(message);
-        datagrams.emplace_back(packet->payload(), packet->payload() + packet->bufferLength());
-    }
-
-    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port->port());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<test::Bytes> datagrams;
+    for (int32_t i = 0; i < kTotal; ++i)
+        datagrams.push_back(test::encoded(test::numbered("/soak", i)));
+    test::UdpListener sender;
     const auto start = std::chrono::steady_clock::now();
     for (int burst = 0; burst < kBursts; ++burst) {
-        for (int i = 0; i < kPerBurst; ++i) {
-            const auto& bytes = datagrams[static_cast<size_t>(burst * kPerBurst + i)];
-            (void)sendto(sock, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                         sizeof to);
-        }
+        for (int i = 0; i < kPerBurst; ++i)
+            sender.sendTo(port->port(), datagrams[static_cast<size_t>(burst * kPerBurst + i)]);
         std::this_thread::sleep_for(1ms);
     }
-    const auto sent = std::chrono::steady_clock::now();
-    close(sock);
-
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Done when nothing more has arrived for a while.
-    int64_t seen = -1;
-    while (counter->received.load() != seen) {
+    for (int64_t seen = -1; counter->received.load() != seen;) {
         seen = counter->received.load();
         std::this_thread::sleep_for(200ms);
     }
@@ -97,7 +75,6 @@ TEST(OSCInPortSoak, HundredThousandDatagramsInBursts) {
     port->prepareToBeDeleted();
 
     const int64_t received = counter->received.load();
-    const double seconds = std::chrono::duration<double>(sent - start).count();
     const int64_t kernelDrops =
         dropsBefore && dropsAfter ? static_cast<int64_t>(*dropsAfter - *dropsBefore) : -1;
     std::printf(

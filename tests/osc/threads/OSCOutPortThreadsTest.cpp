@@ -6,26 +6,19 @@
 #include <thread>
 
 #include "osc/OSCOutPort.h"
-#include "support/UdpListener.h"
+#include "support/OscWire.h"
 
 using namespace vitrine;
-using test::Bytes;
+using namespace std::chrono_literals;
+using test::numbered;
 
 namespace {
 
-std::shared_ptr<OSCMessage> numbered(int32_t number) {
-    auto message = OSCMessage::createWithAddress(std::string("/seq"));
-    message->addInt(number);
-    return message;
-}
-
 // The sequence number of a whole "/seq" datagram, or -1 for anything else.
-int32_t sequenceOf(const Bytes& datagram) {
-    const Bytes header = test::bytesFromHex("2F 73 65 71 00 00 00 00 2C 69 00 00");
-    if (datagram.size() != 16 || !std::equal(header.begin(), header.end(), datagram.begin()))
-        return -1;
-    return static_cast<int32_t>(uint32_t{datagram[12]} << 24 | uint32_t{datagram[13]} << 16 |
-                                uint32_t{datagram[14]} << 8 | uint32_t{datagram[15]});
+int32_t sequenceOf(const test::Bytes& datagram) {
+    if (datagram.size() != 16) return -1;
+    const auto message = OSCMessage::parseRawBuffer(datagram.data(), 16, 0, 0);
+    return message && message->address() == "/seq" ? message->value()->intValue() : -1;
 }
 
 }  // namespace
@@ -35,7 +28,6 @@ TEST(OSCOutPortThreads, EveryDatagramArrivesWholeWhileThePortIsReAimed) {
     test::UdpListener first, second;
     const auto port = OSCOutPort::createWithAddress(std::string("127.0.0.1"), first.port());
     ASSERT_NE(port, nullptr);
-
     std::latch start(2);
     std::atomic<bool> sending{true};
     int reAims = 0;
@@ -43,18 +35,17 @@ TEST(OSCOutPortThreads, EveryDatagramArrivesWholeWhileThePortIsReAimed) {
         start.arrive_and_wait();
         for (int32_t i = 0; i < kMessages; ++i) {
             if (i % 2) {
-                port->sendThisMessage(numbered(i));
+                port->sendThisMessage(numbered("/seq", i));
             } else {
-                port->sendThisPacket(OSCPacket::createWithContent(numbered(i)));
+                port->sendThisPacket(OSCPacket::createWithContent(numbered("/seq", i)));
             }
         }
         sending = false;
     });
     std::thread aimer([&] {
         start.arrive_and_wait();
-        while (sending) {
-            const bool toSecond = reAims % 2 == 0;
-            const uint16_t target = toSecond ? second.port() : first.port();
+        for (; sending; ++reAims) {
+            const uint16_t target = reAims % 2 == 0 ? second.port() : first.port();
             if (reAims % 4 < 2) {
                 port->setPort(target);
             } else {
@@ -63,21 +54,18 @@ TEST(OSCOutPortThreads, EveryDatagramArrivesWholeWhileThePortIsReAimed) {
             // Readers race the re-aim as well.
             EXPECT_EQ(port->addr().sin_family, AF_INET);
             EXPECT_FALSE(port->description().empty());
-            ++reAims;
             std::this_thread::yield();
         }
     });
     sender.join();
     aimer.join();
-
     std::set<int32_t> seen;
     size_t received = 0;
     for (auto* listener : {&first, &second}) {
-        for (const Bytes& datagram : listener->drain(std::chrono::milliseconds(300))) {
+        for (const auto& datagram : listener->drain(300ms)) {
             ++received;
-            const int32_t number = sequenceOf(datagram);
-            EXPECT_GE(number, 0) << test::hex(datagram);
-            seen.insert(number);
+            EXPECT_GE(sequenceOf(datagram), 0) << test::hex(datagram);
+            seen.insert(sequenceOf(datagram));
         }
     }
     SCOPED_TRACE(testing::Message() << reAims << " re-aims");
@@ -92,13 +80,13 @@ TEST(OSCOutPortThreads, DeletionDuringSendsIsClean) {
     std::latch start(2);
     std::thread sender([&] {
         start.arrive_and_wait();
-        for (int32_t i = 0; i < 200; ++i) port->sendThisMessage(numbered(i));
+        for (int32_t i = 0; i < 200; ++i) port->sendThisMessage(numbered("/seq", i));
     });
     start.arrive_and_wait();
     port->prepareToBeDeleted();
     sender.join();
-    for (const Bytes& datagram : listener.drain()) EXPECT_GE(sequenceOf(datagram), 0);
+    for (const auto& datagram : listener.drain()) EXPECT_GE(sequenceOf(datagram), 0);
     // Nothing goes out once deletion has returned.
-    port->sendThisMessage(numbered(1));
-    EXPECT_FALSE(listener.receive(std::chrono::milliseconds(100)));
+    port->sendThisMessage(numbered("/seq", 1));
+    EXPECT_FALSE(listener.receive(100ms));
 }

@@ -10,17 +10,14 @@ using namespace vitrine;
 
 namespace {
 
-class CountingDelegate : public OSCQueryReplyDelegate {
-public:
+// Touches its own state on each answer, so a delegate destroyed during the call is caught by
+// the sanitizers.
+struct CountingDelegate : OSCQueryReplyDelegate {
     explicit CountingDelegate(std::atomic<int>& total) : total(total) {}
-    // Touches the delegate's own state, so a delegate destroyed during the call is caught by the
-    // sanitizers.
     void oscQueryReplyReceived(const std::shared_ptr<OSCMessage>& reply) override {
         received.push_back(reply);
         total.fetch_add(1);
     }
-
-private:
     std::vector<std::shared_ptr<OSCMessage>> received;
     std::atomic<int>& total;
 };
