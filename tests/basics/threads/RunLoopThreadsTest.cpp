@@ -2,7 +2,6 @@
 
 #include <thread>
 
-#include "basics/MainLoop.h"
 #include "basics/RunLoop.h"
 
 using namespace vitrine;
@@ -73,18 +72,4 @@ TEST(RunLoopThreads, StopIsNeverLostAndRunForEnds) {
     EXPECT_GE(elapsed, 90ms);
     EXPECT_LT(elapsed, 5s);
     EXPECT_FALSE(loop->runUntil([] { return false; }, 30ms));
-}
-
-TEST(RunLoopThreads, CurrentLoopIsReplaceable) {
-    const auto original = MainLoop::current();
-    // The default loop's main thread is the process's first thread, which runs the tests.
-    EXPECT_TRUE(original->isMainThread());
-    std::jthread([&] { EXPECT_FALSE(MainLoop::current()->isMainThread()); }).join();
-    auto mine = RunLoop::create();
-    EXPECT_EQ(MainLoop::setCurrent(mine), original);
-    std::atomic<bool> ran{false};
-    std::jthread([&] { MainLoop::current()->post([&] { ran = true; }); }).join();
-    EXPECT_TRUE(mine->runUntil([&] { return ran.load(); }, 5s));
-    EXPECT_EQ(MainLoop::setCurrent(nullptr), mine);
-    EXPECT_EQ(MainLoop::current(), original);
 }
