@@ -1,22 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "basics/Log.h"
 #include "basics/XJAssertionHandler.h"
 
 using namespace vitrine;
 
 namespace {
-
-// Installs a handler on the test's thread for the test's duration.
-struct InstalledHandler {
-    InstalledHandler()
-        : previous(XJAssertionHandler::setCurrentHandler(std::make_shared<XJAssertionHandler>())) {}
-    ~InstalledHandler() { XJAssertionHandler::setCurrentHandler(previous); }
-    std::shared_ptr<XJAssertionHandler> previous;
-};
 
 int checkedHalf(int value) {
     XJAssert(value % 2 == 0, "odd value %d", value);
@@ -26,48 +15,31 @@ constexpr long kCheckedHalfAssertLine = __LINE__ - 3;
 
 }  // namespace
 
-TEST(XJAssertionHandler, FunctionFailureLogsFourLinesAndCarriesOn) {
-    InstalledHandler installed;
+TEST(XJAssertionHandler, FailuresLogTheirLinesAndCarryOn) {
+    const auto previous =
+        XJAssertionHandler::setCurrentHandler(std::make_shared<XJAssertionHandler>());
     LogCapture capture;
     EXPECT_EQ(checkedHalf(7), 3);
-    const std::vector<std::string> expected = {
-        "**** ERR: assertion failure!",
-        "**** checkedHalf",
-        std::string("**** ") + __FILE__ + ", " + std::to_string(kCheckedHalfAssertLine),
-        "odd value 7",
-    };
-    EXPECT_EQ(capture.lines(), expected);
-}
-
-TEST(XJAssertionHandler, MethodFailureLogsFiveLines) {
-    InstalledHandler installed;
-    LogCapture capture;
-    bool after = false;
     XJAssertInMethod(1 + 1 == 3, "-[OSCNode addLocalNode:]", "<OSCNode: /a>", "bad %s", "n");
-    const long line = __LINE__ - 1;
-    after = true;
-    EXPECT_TRUE(after);
-    const std::vector<std::string> expected = {
-        "**** ERR: assertion failure!",
-        "**** method: -[OSCNode addLocalNode:]",
-        std::string("**** ") + __FILE__ + ", " + std::to_string(line),
-        "**** object: <OSCNode: /a>",
-        "bad n",
-    };
-    EXPECT_EQ(capture.lines(), expected);
-}
-
-TEST(XJAssertionHandler, MissingNamesFallBack) {
-    InstalledHandler installed;
-    LogCapture capture;
+    const long methodLine = __LINE__ - 1;
     xjAssertionFailedInFunction(nullptr, "", 323, "%s", "x");
-    const std::vector<std::string> expected = {
-        "**** ERR: assertion failure!",
-        "**** <Unknown Function>",
-        "**** <Unknown File>, 323",
-        "x",
-    };
-    EXPECT_EQ(capture.lines(), expected);
+    XJAssertionHandler::setCurrentHandler(previous);
+    const std::string here = std::string("**** ") + __FILE__ + ", ";
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{
+                                   "**** ERR: assertion failure!",
+                                   "**** checkedHalf",
+                                   here + std::to_string(kCheckedHalfAssertLine),
+                                   "odd value 7",
+                                   "**** ERR: assertion failure!",
+                                   "**** method: -[OSCNode addLocalNode:]",
+                                   here + std::to_string(methodLine),
+                                   "**** object: <OSCNode: /a>",
+                                   "bad n",
+                                   "**** ERR: assertion failure!",
+                                   "**** <Unknown Function>",
+                                   "**** <Unknown File>, 323",
+                                   "x",
+                               }));
 }
 
 TEST(XJAssertionHandler, ThreadWithoutHandlerRaisesAndLogsNothing) {

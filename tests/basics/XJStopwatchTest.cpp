@@ -6,49 +6,24 @@
 
 using namespace vitrine;
 
-namespace {
-
-timeval instant(long seconds, long micros) {
-    timeval out{};
-    out.tv_sec = seconds;
-    out.tv_usec = micros;
-    return out;
-}
-
-}  // namespace
-
 TEST(XJStopwatch, DifferenceBorrowsASecondForTheMicroseconds) {
     const timeval elapsed =
-        XJStopwatch::fullTimeBetween(instant(10, 900'000), instant(12, 100'000));
+        XJStopwatch::fullTimeBetween(timeval{10, 900'000}, timeval{12, 100'000});
     EXPECT_EQ(elapsed.tv_sec, 1);
     EXPECT_EQ(elapsed.tv_usec, 200'000);
-
-    const timeval exact = XJStopwatch::fullTimeBetween(instant(10, 500'000), instant(12, 500'000));
-    EXPECT_EQ(exact.tv_sec, 2);
-    EXPECT_EQ(exact.tv_usec, 0);
-
     // A start in the future: the seconds carry the sign, the microseconds stay in range.
-    const timeval ahead = XJStopwatch::fullTimeBetween(instant(12, 100'000), instant(10, 900'000));
+    const timeval ahead = XJStopwatch::fullTimeBetween(timeval{12, 100'000}, timeval{10, 900'000});
     EXPECT_EQ(ahead.tv_sec, -2);
     EXPECT_EQ(ahead.tv_usec, 800'000);
 }
 
-TEST(XJStopwatch, ReadsAboutZeroRightAfterStart) {
-    XJStopwatch watch;
-    const double elapsed = watch.timeSinceStart();
-    EXPECT_GE(elapsed, 0.0);
-    EXPECT_LT(elapsed, 0.5);
-}
-
 TEST(XJStopwatch, ShiftedStartsReadTheOffsetAtOnce) {
     auto watch = XJStopwatch::create();
+    EXPECT_NEAR(watch->timeSinceStart(), 0.0, 0.25);
     watch->startInTimeInterval(-1.0);
     EXPECT_NEAR(watch->timeSinceStart(), 1.0, 0.25);
-    watch->startInTimeInterval(-2.5);
-    EXPECT_NEAR(watch->timeSinceStart(), 2.5, 0.25);
     watch->startInTimeInterval(5.0);
     EXPECT_NEAR(watch->timeSinceStart(), -5.0, 0.25);
-
     watch->startInTimeInterval(-3.25);
     timeval full{};
     watch->getFullTimeSinceStart(&full);
@@ -60,19 +35,17 @@ TEST(XJStopwatch, ShiftedStartsReadTheOffsetAtOnce) {
 
 TEST(XJStopwatch, StoredStartsAreNormalisedAndOffsetsSanitised) {
     XJStopwatch watch;
-    watch.setStartTimeStruct(instant(100, 2'500'000));
     timeval start{};
+    watch.setStartTimeStruct(timeval{100, 2'500'000});
     watch.copyStartTimeToTimevalStruct(&start);
     EXPECT_EQ(start.tv_sec, 102);
     EXPECT_EQ(start.tv_usec, 500'000);
-
-    watch.setStartTimeStruct(instant(100, -1));
+    watch.setStartTimeStruct(timeval{100, -1});
     watch.copyStartTimeToTimevalStruct(&start);
     EXPECT_EQ(start.tv_sec, 99);
     EXPECT_EQ(start.tv_usec, 999'999);
-
     // Extreme values must neither overflow nor loop (UBSan watches the conversions).
-    watch.setStartTimeStruct(instant(LONG_MIN, LONG_MAX));
+    watch.setStartTimeStruct(timeval{LONG_MIN, LONG_MAX});
     EXPECT_GT(watch.timeSinceStart(), 0.0);
     watch.startInTimeInterval(std::numeric_limits<double>::quiet_NaN());
     EXPECT_NEAR(watch.timeSinceStart(), 0.0, 0.25);

@@ -1,74 +1,52 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <mutex>
 #include <thread>
-#include <utility>
-#include <vector>
 
-#include "basics/MainLoop.h"
 #include "basics/RunLoop.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
 
-TEST(RunLoopThreads, PostsRunInOrderOnTheLoopThread) {
+TEST(RunLoopThreads, PostsFromSeveralThreadsRunInOrderOnTheLoopThread) {
     auto loop = RunLoop::create();
     EXPECT_TRUE(loop->isMainThread());  // the creating thread, until someone runs it
     std::jthread runner([&] { loop->run(); });
-
-    constexpr int kPosters = 3;
-    constexpr int kPosts = 500;
     std::vector<std::pair<int, int>> ran;  // touched on the loop thread only
     std::atomic<int> offLoop{0};
     {
         std::vector<std::jthread> posters;
-        for (int p = 0; p < kPosters; ++p) {
+        for (int p = 0; p < 3; ++p) {
             posters.emplace_back([&, p] {
-                for (int i = 0; i < kPosts; ++i) {
+                for (int i = 0; i < 500; ++i) {
                     loop->post([&, p, i] {
-                        if (!loop->isMainThread()) ++offLoop;
+                        offLoop += !loop->isMainThread();
                         ran.emplace_back(p, i);
                     });
                 }
             });
         }
     }
-    std::atomic<bool> checked{false};
-    std::vector<std::pair<int, int>> result;
-    loop->post([&] {
-        result = ran;
-        checked = true;
-        loop->stop();
-    });
+    loop->post([&] { loop->stop(); });
     runner.join();
-    ASSERT_TRUE(checked);
     EXPECT_FALSE(loop->isMainThread());
     EXPECT_EQ(offLoop, 0);
-    ASSERT_EQ(result.size(), static_cast<size_t>(kPosters * kPosts));
-    std::vector<int> next(kPosters, 0);
-    for (const auto& [p, i] : result) EXPECT_EQ(i, next[p]++);
+    ASSERT_EQ(ran.size(), 3u * 500u);
+    std::vector<int> next(3, 0);
+    for (const auto& [p, i] : ran) EXPECT_EQ(i, next[p]++);
 }
 
-TEST(RunLoopThreads, TimersRepeatUntilInvalidated) {
+TEST(RunLoopThreads, TimersRepeatUntilInvalidatedFromAnyThread) {
     auto loop = RunLoop::create();
-    std::atomic<int> fires{0};
-    std::atomic<int> selfStopping{0};
+    std::atomic<int> fires{0}, selfStopping{0};
     auto timer = loop->scheduleRepeatingTimer(20ms, [&] { ++fires; });
     std::shared_ptr<MainLoopTimer> once;
     once = loop->scheduleRepeatingTimer(10ms, [&] {
         if (++selfStopping == 3) once->invalidate();
     });
-    ASSERT_TRUE(timer && once);
     EXPECT_FALSE(loop->scheduleRepeatingTimer(10ms, nullptr));
-
-    std::jthread runner([&] { EXPECT_TRUE(loop->runUntil([&] { return fires >= 5; }, 10s)); });
-    runner.join();
+    std::jthread([&] { EXPECT_TRUE(loop->runUntil([&] { return fires >= 5; }, 10s)); }).join();
     EXPECT_TRUE(timer->isValid());
     EXPECT_FALSE(once->isValid());
-
-    // Invalidated from another thread while the loop runs elsewhere.
     std::jthread runAgain([&] { loop->run(); });
     std::this_thread::sleep_for(50ms);
     timer->invalidate();
@@ -78,7 +56,6 @@ TEST(RunLoopThreads, TimersRepeatUntilInvalidated) {
     runAgain.join();
     EXPECT_EQ(fires, atInvalidation);
     EXPECT_EQ(selfStopping, 3);
-    EXPECT_FALSE(timer->isValid());
 }
 
 TEST(RunLoopThreads, StopIsNeverLostAndRunForEnds) {
@@ -95,22 +72,4 @@ TEST(RunLoopThreads, StopIsNeverLostAndRunForEnds) {
     EXPECT_GE(elapsed, 90ms);
     EXPECT_LT(elapsed, 5s);
     EXPECT_FALSE(loop->runUntil([] { return false; }, 30ms));
-}
-
-TEST(RunLoopThreads, CurrentLoopIsReplaceable) {
-    const auto original = MainLoop::current();
-    ASSERT_TRUE(original);
-    // The default loop's main thread is the process's first thread, which runs the tests.
-    EXPECT_TRUE(original->isMainThread());
-    std::jthread([&] { EXPECT_FALSE(MainLoop::current()->isMainThread()); }).join();
-
-    auto mine = RunLoop::create();
-    EXPECT_EQ(MainLoop::setCurrent(mine), original);
-    EXPECT_EQ(MainLoop::current(), mine);
-    std::atomic<bool> ran{false};
-    std::jthread poster([&] { MainLoop::current()->post([&] { ran = true; }); });
-    poster.join();
-    EXPECT_TRUE(mine->runUntil([&] { return ran.load(); }, 5s));
-    EXPECT_EQ(MainLoop::setCurrent(nullptr), mine);
-    EXPECT_EQ(MainLoop::current(), original);
 }

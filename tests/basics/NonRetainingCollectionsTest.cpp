@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "basics/Log.h"
+#include "basics/MutNRLockArray.h"
+#include "basics/MutNRLockDict.h"
+#include "support/TestJar.h"
+
+using namespace vitrine;
+using vitrine::testing::jar;
+using vitrine::testing::TestJar;
+
+namespace {
+
+using NRArray = MutNRLockArray<TestJar>;
+using Holder = ObjectHolder<TestJar>;
+using Jars = std::vector<std::shared_ptr<TestJar>>;
+using Names = std::vector<std::string>;
+const std::shared_ptr<TestJar> kNoJar;
+
+}  // namespace
+
+TEST(ObjectHolder, DeadObjectsReadNullEqualNothingAndTakeNoCalls) {
+    auto a = jar("a");
+    auto sameName = jar("a");
+    auto plain = Holder::createWithObject(a);
+    auto weak = Holder::createWithZWRObject(sameName);
+    LogCapture quiet;  // the BAIL lines themselves are checked with the NR array's plain forms
+    EXPECT_TRUE(Holder::createWithObject(nullptr) == nullptr &&
+                !Holder::createWithZWRObject(nullptr));
+    EXPECT_TRUE(plain->isEqual(*weak));
+    EXPECT_FALSE(plain->isEqual(*a));  // a holder never equals a non-holder
+    const void* address = weak.get();
+    EXPECT_EQ(weak->description(), stringWithFormat("ObjectHolder: %p : <Jar a>", address));
+    sameName.reset();
+    EXPECT_FALSE(weak->isEqual(*weak));
+    EXPECT_FALSE(plain->isEqual(*weak));
+    EXPECT_FALSE(weak->perform([](TestJar&) { ADD_FAILURE(); }));
+    EXPECT_EQ(weak->valueForKey(&TestJar::name), std::nullopt);
+    EXPECT_EQ(weak->description(), stringWithFormat("ObjectHolder: %p", address));
+    // A plain holder whose object dies anyway reads null rather than dangling.
+    a.reset();
+    EXPECT_EQ(plain->object(), nullptr);
+}
+
+TEST(MutNRLockArray, DeadWeakEntriesAreCountedButSkipped) {
+    NRArray array;
+    array.setZwrFlag(true);
+    auto a = jar("a"), b = jar("b");
+    array.lockAddObjectsFromArray(Jars{a, b});
+    a.reset();
+    EXPECT_EQ(array.lockCount(), 2u);
+    EXPECT_EQ(array.lockObjectAtIndex(0), nullptr);
+    EXPECT_EQ(array.lockCreateArrayCopyFromObjects(), Jars{b});
+    const IndexSet all{0, 1, 5};
+    EXPECT_EQ(array.lockObjectsAtIndexes(&all), Jars{b});
+    Names called;
+    array.lockBruteForceMakeObjectsPerformSelector([&](TestJar& j) { called.push_back(j.name); });
+    array.lockMakeObjectsPerformSelector([&](TestJar& j, int) { called.push_back(j.name); }, 1);
+    EXPECT_EQ(called, (Names{"b", "b"}));
+    EXPECT_EQ(array.lockIndexOfObject(jar("a")), kNotFoundIndex);
+    EXPECT_EQ(*array.lockValueForKey(&TestJar::name), (Names{"", "b"}));
+    EXPECT_EQ(array.lockFirstObject()->object(), nullptr);  // the holder itself is still listed
+    b.reset();
+    EXPECT_EQ(array.lockLastObject(), nullptr);
+}
+
+TEST(MutNRLockArray, WrapsByTheFlagAndFindsByEqualityOrIdentity) {
+    auto a = jar("a"), b = jar("b"), a2 = jar("a");
+    NRArray array;
+    array.lockAddObject(a);
+    EXPECT_EQ(array.description(),
+              stringWithFormat("<MutNRLockArray: (\n    ObjectHolder: %p : "
+                               "<Jar a>\n)>",
+                               static_cast<void*>(array.lockFirstObject().get())));
+    array.setZwrFlag(true);
+    array.lockAddObjectsFromArray(Jars{b, a2});
+    auto holder = Holder::createWithObject(jar("c"));
+    array.lockAddObject(holder);  // added unchanged
+    const auto holders = array.lockCreateArrayCopy();
+    EXPECT_FALSE(holders[0]->isWeak());
+    EXPECT_TRUE(holders[1]->isWeak());
+    EXPECT_EQ(array.lockIndexOfIdenticalPtr(holder.get()), 3u);
+    EXPECT_EQ(array.lockIndexOfIdenticalPtr(b.get()), 1u);
+    EXPECT_EQ(array.lockIndexOfIdenticalPtr(jar("b").get()), kNotFoundIndex);
+    EXPECT_EQ(array.lockIndexOfObject(jar("a")), 0u);
+    EXPECT_EQ(array.lockIndexOfObject(kNoJar), kNullObjectIndex);
+    array.lockRemoveObject(jar("a"));  // only the first equal one
+    array.lockRemoveIdenticalPtr(holder.get());
+    EXPECT_EQ(array.lockCreateArrayCopyFromObjects(), (Jars{b, a2}));
+}
+
+// A null slot can only be placed through the inner list.
+TEST(MutNRLockArray, NullObjectsLogTheHolderBailOnlyInThePlainFormsAndNullSlotsAreSkipped) {
+    NRArray array;
+    LogCapture capture;
+    EXPECT_FALSE(array.insertObject(kNoJar, 0));
+    array.addObject(kNoJar);
+    array.setZwrFlag(true);
+    array.addObject(kNoJar);
+    EXPECT_FALSE(array.lockInsertObject(kNoJar, 0));
+    array.lockAddObject(kNoJar);
+    EXPECT_EQ(array.lockCount(), 0u);
+    auto a = jar("a");
+    array.lockAddObject(a);
+    array.wrlock();
+    array.array().push_back(nullptr);
+    array.unlock();
+    EXPECT_EQ(array.lockCreateArrayCopyFromObjects(), Jars{a});
+    EXPECT_EQ(array.lockObjectAtIndex(1), nullptr);
+    EXPECT_EQ(array.lockIndexOfObject(jar("z")), kNotFoundIndex);
+    EXPECT_EQ(capture.lines(), (Names{"\t\terr: -[ObjectHolder initWithObject:] - BAIL",
+                                      "\t\terr: -[ObjectHolder initWithObject:] - BAIL",
+                                      "\t\terr: -[ObjectHolder initWithZWRObject:] - BAIL",
+                                      "\t\terr: object in MutNRLockArray wasn't a holder! "
+                                      "-[MutNRLockArray createArrayCopyFromObjects], (null)"}));
+}
+
+TEST(MutNRLockArray, SharesHoldersOfItsKindAndWrapsObjectsFromOthers) {
+    auto a = jar("a"), b = jar("b");
+    auto source = NRArray::arrayWithCapacity(10);
+    source->lockAddObject(a);
+    auto owning = MutLockArray<TestJar>::arrayWithCapacity(0);
+    owning->lockAddObject(b);
+    NRArray array;
+    array.setZwrFlag(true);
+    array.lockAddObjectsFromArray(source);
+    array.lockAddObjectsFromArray(owning);
+    EXPECT_EQ(array.lockFirstObject(), source->lockFirstObject());
+    EXPECT_TRUE(array.lockLastObject() == b && array.lockCreateArrayCopy()[1]->isWeak());
+    array.lockReplaceWithObjectsFromArray(nullptr);
+    EXPECT_EQ(array.lockCount(), 2u);
+    array.lockReplaceWithObjectsFromArray(owning);
+    array.lockAddObjectsFromArray(Jars{a, a});
+    const Jars once{a};
+    array.lockRemoveIdenticalPtrsInArray(&once);
+    EXPECT_EQ(array.lockCreateArrayCopyFromObjects(), (Jars{b, a}));
+}
+
+// A temporary share taken under the lock may turn out to be the object's last one; the object
+// must then die after the lock is released, so that its destructor may use the collection.
+TEST(MutNRLockArray, ObjectWhoseLastOwnerLetGoDiesOutsideTheLock) {
+    struct Probe : TestJar {
+        Probe(NRArray* list, bool* lockWasFree) : TestJar("probe"), list(list), free(lockWasFree) {}
+        ~Probe() override {
+            *free = list->tryRdLock();
+            if (*free) list->unlock();
+        }
+        NRArray* list;
+        bool* free;
+    };
+    NRArray array;
+    bool lockWasFree = false;
+    std::shared_ptr<TestJar> owner = std::make_shared<Probe>(&array, &lockWasFree);
+    array.lockAddObject(owner);
+    // The write-locked projection drops the only outside owner while the lock is held.
+    array.lockValueForKey([&](TestJar& j) {
+        owner.reset();
+        return j.name;
+    });
+    EXPECT_TRUE(lockWasFree);
+}
+
+TEST(MutNRLockDict, WrapsPlainlyUnwrapsOnTheWayOutAndTakesEntriesFromAnyDictionary) {
+    MutNRLockDict<TestJar> dict;
+    auto a = jar("a"), b = jar("b");
+    LogCapture capture;
+    dict.lockSetObject(kNoJar, "x");
+    dict.lockSetObject(b, std::nullopt);
+    EXPECT_EQ(capture.lines(), Names{"\t\terr: -[ObjectHolder initWithObject:] - BAIL"});
+    auto holder = Holder::createWithZWRObject(b);
+    dict.lockSetObject(holder, "b");
+    EXPECT_EQ(dict.lockCreateDictCopy().at("b"), holder);  // stored unchanged
+    b.reset();
+    EXPECT_EQ(dict.lockObjectForKey("b"), nullptr);
+    auto source = MutNRLockDict<TestJar>::dictionaryWithCapacity(-5);
+    source->lockSetObject(a, "shared");
+    auto owning = MutLockDict<TestJar>::dictionaryWithCapacity(0);
+    owning->lockSetObject(a, "owned");
+    const std::unordered_map<std::string, std::shared_ptr<TestJar>> plain{{"p", a}};
+    dict.lockAddEntriesFromDictionary(source);
+    dict.lockAddEntriesFromDictionary(owning);
+    dict.lockAddEntriesFromDictionary(&plain);
+    dict.lockAddEntriesFromDictionary(nullptr);
+    EXPECT_EQ(dict.lockCreateDictCopy().at("shared"), source->lockCreateDictCopy().at("shared"));
+    EXPECT_FALSE(dict.lockCreateDictCopy().at("owned")->isWeak());
+    EXPECT_EQ(dict.lockObjectForKey("p"), a);
+    dict.rdlock();
+    const auto values = dict.allValues();
+    dict.unlock();
+    EXPECT_EQ(values.size(), 4u);
+    EXPECT_EQ(std::count(values.begin(), values.end(), nullptr), 1);  // the dead one
+}
