@@ -3,6 +3,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "app/server/ApplicationMain.h"
@@ -22,13 +23,8 @@ CommandLine parse(const std::string& line) {
 }
 
 TEST(CommandLine, OptionsMoveThePageTheShowcaseAndTheReceivingPort) {
-    const struct {
-        const char* line;
-        const char* http;
-        const char* showcase;
-        uint16_t receivePort;
-        bool demo;
-    } cases[] = {
+    // {command line, page address, showcase address, receiving port, demo}
+    const std::tuple<const char*, const char*, const char*, uint16_t, bool> cases[] = {
         {"", "0.0.0.0:8080", "192.168.1.255:10000", 12000, false},
         {"--http 127.0.0.1:9000 --showcase 127.0.0.1:4000 --listen 4001", "127.0.0.1:9000",
          "127.0.0.1:4000", 4001, false},
@@ -37,13 +33,14 @@ TEST(CommandLine, OptionsMoveThePageTheShowcaseAndTheReceivingPort) {
         {"--demo", "127.0.0.1:8080", "192.168.1.255:10000", 12000, true},
         {"--demo --http 0.0.0.0:8081", "0.0.0.0:8081", "192.168.1.255:10000", 12000, true},
     };
-    for (const auto& c : cases) {
-        const auto line = parse(c.line);
-        ASSERT_EQ(line.outcome, Outcome::run) << c.line << line.error;
-        EXPECT_EQ(line.httpAddress + ":" + std::to_string(line.httpPort), c.http) << c.line;
-        EXPECT_EQ(line.showcase.address + ":" + std::to_string(line.showcase.port), c.showcase);
-        EXPECT_EQ(line.showcase.receivePort, c.receivePort) << c.line;
-        EXPECT_EQ(line.demo, c.demo) << c.line;
+    for (const auto& [text, http, showcase, receivePort, demo] : cases) {
+        SCOPED_TRACE(text);
+        const auto line = parse(text);
+        ASSERT_EQ(line.outcome, Outcome::run) << line.error;
+        EXPECT_EQ(line.httpAddress + ":" + std::to_string(line.httpPort), http);
+        EXPECT_EQ(line.showcase.address + ":" + std::to_string(line.showcase.port), showcase);
+        EXPECT_EQ(line.showcase.receivePort, receivePort);
+        EXPECT_EQ(line.demo, demo);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/MemoryWidgetSet.h"
@@ -119,11 +120,7 @@ TYPED_TEST_SUITE(ControlScreenTest, Hosts);
 TYPED_TEST(ControlScreenTest, EachFixedSceneSendsItsTableAndShowsItsPicture) {
     Levels bouteille = scene({3});
     bouteille[0] = 25;
-    const struct {
-        const char* action;
-        const char* picture;
-        Levels levels;
-    } scenes[] = {
+    const std::tuple<const char*, const char*, Levels> scenes[] = {
         {"mortier", "BGMortier.png", scene({1})},
         {"medaillon", "Medaillon.png", scene({2})},
         {"bouteille", "BGBouteille.png", bouteille},
@@ -137,12 +134,12 @@ TYPED_TEST(ControlScreenTest, EachFixedSceneSendsItsTableAndShowsItsPicture) {
         {"raffraichissoire", "BGRafraichissoir.png", scene({11})},
     };
     for (int pass = 0; pass < 2; ++pass) {
-        for (const auto& s : scenes) {
-            SCOPED_TRACE(s.action);
-            EXPECT_TRUE(this->host->performAction(s.action, this->widgets.apo));
-            EXPECT_EQ(this->sent(2), datagrams({s.levels}));
-            EXPECT_EQ(this->host->theList, s.levels);
-            EXPECT_EQ(this->widgets.BG_image->picture(), s.picture);
+        for (const auto& [action, picture, levels] : scenes) {
+            SCOPED_TRACE(action);
+            EXPECT_TRUE(this->host->performAction(action, this->widgets.apo));
+            EXPECT_EQ(this->sent(2), datagrams({levels}));
+            EXPECT_EQ(this->host->theList, levels);
+            EXPECT_EQ(this->widgets.BG_image->picture(), picture);
         }
     }
     for (const char* name : {"Mortier", "mortier:", "", "mortier ", "theriaque3", "outPort"})
@@ -256,12 +253,8 @@ TYPED_TEST(ControlScreenTest, TicksShowOnlyAConnectedWithTheInteger1First) {
     const std::vector<std::string> on{"title:D\u00e9connect\u00e9", "tint:1,0,0,0.5",
                                       "tint:0,0.8,0,0.5", "title:Connect\u00e9"};
     const auto i = [](int32_t v) { return OSCValue::createWithInt(v); };
-    const struct {
-        const char* what;
-        std::shared_ptr<OSCMessage> message;
-        int times;
-        bool counts;
-    } cases[] = {
+    // {what, message, how many times within the second, whether it counts}
+    const std::tuple<const char*, std::shared_ptr<OSCMessage>, int, bool> cases[] = {
         {"integer 1", message("/connected", {i(1)}), 1, true},
         {"1 then 5", message("/connected", {i(1), i(5)}), 1, true},
         {"three in a second", message("/connected", {i(1)}), 3, true},
@@ -275,11 +268,11 @@ TYPED_TEST(ControlScreenTest, TicksShowOnlyAConnectedWithTheInteger1First) {
         {"pattern", message("/connect*", {i(1)}), 1, false},
         {"null message", nullptr, 1, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        for (int n = 0; n < c.times; ++n) this->host->receivedOSCMessage(c.message);
-        EXPECT_EQ(this->host->flag.load(), c.counts ? 1 : 0);
-        EXPECT_EQ(this->tick(), c.counts ? on : off);
+    for (const auto& [what, answer, times, counts] : cases) {
+        SCOPED_TRACE(what);
+        for (int n = 0; n < times; ++n) this->host->receivedOSCMessage(answer);
+        EXPECT_EQ(this->host->flag.load(), counts ? 1 : 0);
+        EXPECT_EQ(this->tick(), counts ? on : off);
         EXPECT_EQ(this->tick(), off);
     }
     const std::vector<Bytes> is(2 * std::size(cases),

@@ -70,15 +70,12 @@ TEST(LayoutLoader, UnknownOrMalformedLayoutsAreRefusedWithTheirFault) {
     const std::string head = R"({"format": "vitrine-layout/1", "name": "x", )";
     const std::pair<std::string, const char*> cases[] = {
         {"", "not a JSON object"},
-        {"[1]", "not a JSON object"},
         {R"({"format": "vitrine-layout/2", "name": "x", "widgets": []})",
          "not a vitrine-layout/1 file"},
-        {R"({"format": "vitrine-layout/1", "widgets": []})", "no name or no widget list"},
         {head + R"("widgets": {}})", "no name or no widget list"},
         {head + R"("widgets": [3]})", "a widget is not an object"},
         {head + R"("widgets": [{"kind": "knob", "outlet": "k"}]})",
          "widget k is of an unknown kind"},
-        {head + R"("widgets": [{"kind": "button"}]})", "a widget has no kind or outlet"},
         {head + R"("widgets": [{"kind": "button", "outlet": "mor", "enabled": "yes"}]})",
          "widget mor has a member of the wrong type"},
         {head + R"("widgets": [{"kind": "switch", "outlet": "b", "aliases": "c"}]})",
