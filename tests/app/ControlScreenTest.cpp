@@ -1,32 +1,63 @@
-// The connection monitor of both hosts, driven directly on the test's thread: ticks, the
-// "/connected" filter, and what the indicator and the wire see. The set-up with its receiving
-// thread is exercised in threads/.
+// Both hosts driven directly on the test's thread: the scenes and the switch, the connection
+// monitor's ticks and its "/connected" filter, as the widgets and a loopback listener see them.
+// The set-up with its receiving thread is exercised in threads/.
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/MemoryWidgetSet.h"
 #include "app/MyView.h"
 #include "app/ViewController.h"
-#include "basics/Date.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 #include "osc/OSCValue.h"
 #include "support/UdpListener.h"
 
 using namespace vitrine;
+using test::Bytes;
 using test::hex;
+using Levels = SceneControl::Levels;
 
 namespace {
 
-// "/is" padded to 4 bytes, then "," padded to 4: no arguments.
-const std::string isHex = "2F 69 73 00 2C 00 00 00";
-const std::vector<std::string> disconnectedChanges{"title:D\u00e9connect\u00e9", "tint:1,0,0,0.5"};
-const std::vector<std::string> connectedChanges{"title:D\u00e9connect\u00e9", "tint:1,0,0,0.5",
-                                                "tint:0,0.8,0,0.5", "title:Connect\u00e9"};
+// Reference encoding of a message with int32 arguments: address and type tags NUL-terminated and
+// padded to 4 bytes, then each integer big-endian.
+Bytes intMessage(const std::string& address, const std::vector<int32_t>& values) {
+    Bytes out;
+    for (const std::string& text : {address, "," + std::string(values.size(), 'i')}) {
+        out.insert(out.end(), text.begin(), text.end());
+        out.resize((out.size() / 4 + 1) * 4, 0);
+    }
+    for (const int32_t value : values)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> shift));
+    return out;
+}
+
+// The given channels (numbered from 1) at 255, the others at `rest`.
+Levels scene(std::initializer_list<int> lit, int32_t rest = 26) {
+    Levels levels;
+    levels.fill(rest);
+    for (const int channel : lit) levels[channel - 1] = 255;
+    return levels;
+}
+
+// Each scene as "/list" then "/list2", then `switches` times "/switch" with `switchState`.
+std::vector<Bytes> datagrams(std::initializer_list<Levels> scenes, int switches = 0,
+                             int32_t switchState = 0) {
+    std::vector<Bytes> all;
+    for (const Levels& levels : scenes) {
+        all.push_back(intMessage("/list", {levels.begin(), levels.begin() + 12}));
+        all.push_back(intMessage("/list2", {levels.begin() + 12, levels.end()}));
+    }
+    all.insert(all.end(), switches, intMessage("/switch", {switchState}));
+    return all;
+}
 
 std::shared_ptr<OSCMessage> message(const std::string& address,
                                     std::vector<std::shared_ptr<OSCValue>> values = {}) {
@@ -38,14 +69,38 @@ std::shared_ptr<OSCMessage> message(const std::string& address,
 template <typename Host>
 class ControlScreenTest : public ::testing::Test {
 protected:
-    ControlScreenTest() : host(std::make_shared<Host>()) {
+    ControlScreenTest() {
         widgets.attachTo(*host);
+        widgets.button->setOn(true);
         host->connectedColor = ControlScreen::connectedComponents;
         host->unconnectedColor = ControlScreen::unconnectedComponents;
         host->outPort = OSCOutPort::createWithAddress("127.0.0.1", listener.port());
     }
 
-    // One tick; the indicator changes it made and the datagrams it sent.
+    // Waits for `expected` datagrams, then collects any surplus so that tests also see what
+    // should not have been sent.
+    std::vector<Bytes> sent(size_t expected) {
+        std::vector<Bytes> all;
+        while (all.size() < expected)
+            if (auto datagram = listener.receive())
+                all.push_back(std::move(*datagram));
+            else
+                break;
+        for (auto& extra : listener.drain()) all.push_back(std::move(extra));
+        return all;
+    }
+
+    void toggleSwitch(bool on) {
+        widgets.button->setOn(on);
+        host->switchVideo(widgets.button);
+    }
+
+    void expectControlsEnabled(bool enabled) {
+        for (const auto& control : widgets.lockableControls())
+            EXPECT_EQ(control->isEnabled(), enabled);
+    }
+
+    // One tick of the monitor; the indicator changes it made.
     std::vector<std::string> tick() {
         widgets.connexion->changes.clear();
         host->targetMethod(nullptr);
@@ -53,131 +108,176 @@ protected:
     }
 
     test::UdpListener listener;
-    std::shared_ptr<Host> host;
+    std::shared_ptr<Host> host = std::make_shared<Host>();
     MemoryWidgetSet widgets;
 };
 
 using Hosts = ::testing::Types<ViewController, MyView>;
 TYPED_TEST_SUITE(ControlScreenTest, Hosts);
 
-TYPED_TEST(ControlScreenTest, TickWithoutAnswerShowsDisconnectedAndAsksAgain) {
-    EXPECT_EQ(this->tick(), disconnectedChanges);
-    EXPECT_EQ(this->widgets.connexion->title(), "D\u00e9connect\u00e9");
-    EXPECT_EQ(this->widgets.connexion->tintColor(), (OSCColor{1.0, 0.0, 0.0, 0.5}));
-    const auto datagram = this->listener.receive();
-    ASSERT_TRUE(datagram);
-    EXPECT_EQ(hex(*datagram), isHex);
-    EXPECT_EQ(this->host->flag.load(), 0);
-}
-
-// The disconnected state is drawn first within the tick, then replaced; the flag is consumed.
-TYPED_TEST(ControlScreenTest, TickAfterAnAnswerShowsConnectedOnceAndClearsTheFlag) {
-    this->host->receivedOSCMessage(message("/connected", {OSCValue::createWithInt(1)}));
-    EXPECT_EQ(this->host->flag.load(), 1);
-    EXPECT_EQ(this->tick(), connectedChanges);
-    EXPECT_EQ(this->widgets.connexion->title(), "Connect\u00e9");
-    EXPECT_EQ(this->widgets.connexion->tintColor(), (OSCColor{0.0, 0.8, 0.0, 0.5}));
-    EXPECT_EQ(this->host->flag.load(), 0);
-    EXPECT_EQ(this->tick(), disconnectedChanges);
-    EXPECT_EQ(this->widgets.connexion->title(), "D\u00e9connect\u00e9");
-}
-
-TYPED_TEST(ControlScreenTest, OnlyAConnectedWithTheInteger1FirstCounts) {
-    const struct {
-        const char* what;
-        std::shared_ptr<OSCMessage> message;
-        int32_t flag;
-    } cases[] = {
-        {"integer 1", message("/connected", {OSCValue::createWithInt(1)}), 1},
-        {"1 then 5",
-         message("/connected", {OSCValue::createWithInt(1), OSCValue::createWithInt(5)}), 1},
-        {"integer 0", message("/connected", {OSCValue::createWithInt(0)}), 0},
-        {"integer 2", message("/connected", {OSCValue::createWithInt(2)}), 0},
-        {"no value", message("/connected"), 0},
-        {"float 1.0", message("/connected", {OSCValue::createWithFloat(1.0f)}), 0},
-        {"true", message("/connected", {OSCValue::createWithBool(true)}), 0},
-        {"64-bit 1", message("/connected", {OSCValue::createWithLongLong(1)}), 0},
-        {"string 1", message("/connected", {OSCValue::createWithString("1")}), 0},
-        {"5 then 1",
-         message("/connected", {OSCValue::createWithInt(5), OSCValue::createWithInt(1)}), 0},
-        {"capital C", message("/Connected", {OSCValue::createWithInt(1)}), 0},
-        {"longer address", message("/connected/x", {OSCValue::createWithInt(1)}), 0},
-        {"pattern", message("/connect*", {OSCValue::createWithInt(1)}), 0},
-        {"null message", nullptr, 0},
+// Every fixed scene, reached by name as a front end reaches it, twice over: a repeated scene is
+// sent again in full. Names are matched exactly.
+TYPED_TEST(ControlScreenTest, EachFixedSceneSendsItsTableAndShowsItsPicture) {
+    Levels bouteille = scene({3});
+    bouteille[0] = 25;
+    const std::tuple<const char*, const char*, Levels> scenes[] = {
+        {"mortier", "BGMortier.png", scene({1})},
+        {"medaillon", "Medaillon.png", scene({2})},
+        {"bouteille", "BGBouteille.png", bouteille},
+        {"chevrette", "BGChevrette.png", scene({4})},
+        {"onguent", "BGOnguent.png", scene({5})},
+        {"theriaque1", "Theriaque 1.png", scene({6, 12, 13})},
+        {"theriaque2", "Theriaque 2.png", scene({7})},
+        {"potCanon", "BGCanon.png", scene({8})},
+        {"potCylindrique", "BGCylindrique.png", scene({9, 18, 19, 22})},
+        {"vaseHaut", "BGVasehaut.png", scene({10, 20, 21})},
+        {"raffraichissoire", "BGRafraichissoir.png", scene({11})},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        this->host->flag.store(0);
-        this->host->receivedOSCMessage(c.message);
-        EXPECT_EQ(this->host->flag.load(), c.flag);
-        EXPECT_EQ(this->tick(), c.flag ? connectedChanges : disconnectedChanges);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& [action, picture, levels] : scenes) {
+            SCOPED_TRACE(action);
+            EXPECT_TRUE(this->host->performAction(action, this->widgets.apo));
+            EXPECT_EQ(this->sent(2), datagrams({levels}));
+            EXPECT_EQ(this->host->theList, levels);
+            EXPECT_EQ(this->widgets.BG_image->picture(), picture);
+        }
+    }
+    for (const char* name : {"Mortier", "mortier:", "", "mortier ", "theriaque3", "outPort"})
+        EXPECT_FALSE(this->host->performAction(name)) << name;
+    EXPECT_TRUE(this->sent(0).empty());
+
+    // The reference encoding, pinned: mortier's "/list" is the padded address, "," and twelve "i"
+    // padded to 16, then channel 1 at 255 and eleven 26s.
+    const auto times = [](int n, const std::string& text) {
+        std::string out;
+        while (n-- > 0) out += text;
+        return out;
+    };
+    EXPECT_EQ(hex(datagrams({scene({1})})[0]), "2F 6C 69 73 74 00 00 00 2C" + times(12, " 69") +
+                                                   " 00 00 00 00 00 00 FF" +
+                                                   times(11, " 00 00 00 1A"));
+    EXPECT_EQ(hex(intMessage("/switch", {0})), "2F 73 77 69 74 63 68 00 2C 69 00 00 00 00 00 00");
+    EXPECT_EQ(hex(intMessage("/switch", {1})), "2F 73 77 69 74 63 68 00 2C 69 00 00 00 00 00 01");
+}
+
+// 255 scaled by the slider and truncated. The value comes from the front end: one no real slider
+// gives must still produce defined levels.
+TYPED_TEST(ControlScreenTest, WholeRoomIsScaledBySliderWithTruncation) {
+    using Float = std::numeric_limits<float>;
+    using Int = std::numeric_limits<int32_t>;
+    const float values[] = {1.0f,  0.5f,  0.1f,   0.999f,           0.0f, Float::quiet_NaN(),
+                            -0.5f, 1e30f, -1e30f, Float::infinity()};
+    const int32_t levels[] = {255, 127, 25, 254, 0, 0, -127, Int::max(), Int::min(), Int::max()};
+    for (const char* action : {"vitrinerie", "fader"}) {
+        for (size_t i = 0; i < std::size(values); ++i) {
+            SCOPED_TRACE(std::string(action) + " at " + std::to_string(values[i]));
+            this->widgets.BG_image->showPicture("BGMortier.png");
+            this->widgets.fader->setValue(values[i]);
+            this->host->performAction(action, this->widgets.fader);
+            EXPECT_EQ(this->sent(2), datagrams({scene({}, levels[i])}));
+            EXPECT_EQ(this->host->theList, scene({}, levels[i]));
+            EXPECT_EQ(this->widgets.BG_image->picture(), "BGVitrinerie.png");
+        }
     }
 }
 
-TYPED_TEST(ControlScreenTest, SeveralAnswersInOneSecondCountOnce) {
-    for (int i = 0; i < 3; ++i)
-        this->host->receivedOSCMessage(message("/connected", {OSCValue::createWithInt(1)}));
-    EXPECT_EQ(this->tick(), connectedChanges);
-    EXPECT_EQ(this->tick(), disconnectedChanges);
+// Off blacks out, locks the controls, then says "/switch" 0; vi and on only say "/switch" 1, and
+// only on unlocks. The previous scene is never restored.
+TYPED_TEST(ControlScreenTest, SwitchOffBlacksOutAndLocksViAndOnOnlySendTheSwitch) {
+    this->host->potCylindrique(this->widgets.potC);
+    this->sent(2);
+    this->toggleSwitch(false);
+    EXPECT_EQ(this->sent(3), datagrams({scene({}, 0)}, 1, 0));
+    EXPECT_EQ(this->host->theList, scene({}, 0));
+    EXPECT_EQ(this->widgets.BG_image->picture(), "BGAllOff.png");
+    this->expectControlsEnabled(false);
+
+    this->host->vi();
+    EXPECT_EQ(this->sent(1), datagrams({}, 1, 1));
+    EXPECT_TRUE(this->widgets.button->isOn());
+    this->expectControlsEnabled(false);
+
+    this->toggleSwitch(true);
+    EXPECT_EQ(this->sent(1), datagrams({}, 1, 1));
+    EXPECT_EQ(this->host->theList, scene({}, 0));
+    EXPECT_EQ(this->widgets.BG_image->picture(), "BGAllOff.png");
+    this->expectControlsEnabled(true);
 }
 
-TYPED_TEST(ControlScreenTest, EachTickSendsExactlyOneIs) {
-    for (int i = 0; i < 3; ++i) this->tick();
-    std::vector<std::string> sent;
-    while (auto datagram = this->listener.receive(std::chrono::milliseconds(500)))
-        sent.push_back(hex(*datagram));
-    EXPECT_EQ(sent, std::vector<std::string>(3, isHex));
-}
+// A missing picture clears the view, a missing port sends nothing; the rest still follows.
+// Missing widgets read as switch off and slider 0; a screen torn down before its controller
+// leaves expired references, while the shared switch and slider stay usable.
+TYPED_TEST(ControlScreenTest, MissingPortPictureOrWidgetsAreHarmless) {
+    this->widgets.BG_image->knownPictures.erase("Theriaque 2.png");
+    this->widgets.BG_image->showPicture("BGChevrette.png");
+    this->host->theriaque2(this->widgets.t2);
+    EXPECT_EQ(this->widgets.BG_image->picture(), std::nullopt);
+    EXPECT_EQ(this->sent(2), datagrams({scene({7})}));
 
-// Without a sending port the indicator still follows the answers; nothing is sent or thrown.
-TYPED_TEST(ControlScreenTest, TickWithoutPortOrIndicatorStillRuns) {
+    TypeParam bare, orphan;
+    {
+        MemoryWidgetSet screen;
+        screen.attachTo(orphan);
+        screen.fader->setValue(0.5f);
+    }
+    for (TypeParam* host : {&bare, &orphan}) {
+        host->outPort = this->host->outPort;
+        host->medaillon(nullptr);
+        host->fader(nullptr);
+        host->switchVideo(nullptr);
+        const int32_t dimmed = host == &bare ? 0 : 127;
+        EXPECT_EQ(this->sent(7), datagrams({scene({2}), scene({}, dimmed), scene({}, 0)}, 1, 0));
+    }
+    bare.vi();
+    EXPECT_EQ(this->sent(1), datagrams({}, 1, 0));
+    EXPECT_FALSE(orphan.outlets.fader->isEnabled());
+
     this->host->outPort.reset();
+    this->host->vaseHaut(this->widgets.vase);
+    EXPECT_EQ(this->host->theList, scene({10, 20, 21}));
+    EXPECT_EQ(this->widgets.BG_image->picture(), "BGVasehaut.png");
+    this->toggleSwitch(false);
+    this->host->vi();
     this->host->receivedOSCMessage(message("/connected", {OSCValue::createWithInt(1)}));
-    EXPECT_EQ(this->tick(), connectedChanges);
-    EXPECT_FALSE(this->listener.receive(std::chrono::milliseconds(200)));
+    EXPECT_EQ(this->tick().back(), "title:Connect\u00e9");
     this->host->outlets.connexion.reset();
     this->host->targetMethod(nullptr);
-    EXPECT_EQ(this->host->flag.load(), 0);
+    EXPECT_TRUE(this->sent(0).empty());
 }
 
-TYPED_TEST(ControlScreenTest, UserInfoHoldsOnlyTheStartDate) {
-    const Date before = dateNow();
-    const auto info = this->host->userInfo();
-    ASSERT_EQ(info.size(), 1u);
-    ASSERT_TRUE(info.contains("StartDate"));
-    EXPECT_GE(info.at("StartDate"), before);
-    EXPECT_LE(info.at("StartDate"), dateNow());
-}
-
-TYPED_TEST(ControlScreenTest, OutletsBindByNameAndKind) {
-    auto host = std::make_shared<TypeParam>();
-    EXPECT_TRUE(host->bindOutlet("connexion", this->widgets.connexion));
-    EXPECT_TRUE(host->bindOutlet("mor", this->widgets.mor));
-    EXPECT_TRUE(host->bindOutlet("fader", this->widgets.fader));
-    EXPECT_EQ(host->outlets.fader, this->widgets.fader);
-    EXPECT_EQ(host->outlets.mor.lock(), this->widgets.mor);
-    // A button is no indicator, a switch no slider; unknown names bind nothing.
-    EXPECT_FALSE(host->bindOutlet("connexion", this->widgets.mor));
-    EXPECT_FALSE(host->bindOutlet("fader", this->widgets.button));
-    EXPECT_FALSE(host->bindOutlet("nothing", this->widgets.mor));
-    EXPECT_FALSE(host->bindOutlet("mor", nullptr));
-    EXPECT_EQ(host->outlets.connexion.lock(), this->widgets.connexion);
-}
-
-TEST(ViewGeometry, QuarterTurnSwapsTheFrameAndSetFrameRefitsIt) {
-    ViewGeometry slider(Rect{20, 400, 280, 30});
-    slider.setRotation(-1.5707963267948966);
-    const Rect turned = slider.frame();
-    EXPECT_NEAR(turned.x, 145, 1e-9);
-    EXPECT_NEAR(turned.y, 275, 1e-9);
-    EXPECT_NEAR(turned.width, 30, 1e-9);
-    EXPECT_NEAR(turned.height, 280, 1e-9);
-    slider.setFrame(Rect{20, 400, 280, 30});
-    const Rect refitted = slider.frame();
-    EXPECT_NEAR(refitted.x, 20, 1e-9);
-    EXPECT_NEAR(refitted.y, 400, 1e-9);
-    EXPECT_NEAR(refitted.width, 280, 1e-9);
-    EXPECT_NEAR(refitted.height, 30, 1e-9);
+// Within a tick the disconnected state is always drawn first, then replaced when answered. Only
+// a "/connected" whose first value is the integer 1 counts, however often it arrives within the
+// second; each tick consumes it and asks again with exactly one "/is".
+TYPED_TEST(ControlScreenTest, TicksShowOnlyAConnectedWithTheInteger1First) {
+    const std::vector<std::string> off{"title:D\u00e9connect\u00e9", "tint:1,0,0,0.5"};
+    const std::vector<std::string> on{"title:D\u00e9connect\u00e9", "tint:1,0,0,0.5",
+                                      "tint:0,0.8,0,0.5", "title:Connect\u00e9"};
+    const auto i = [](int32_t v) { return OSCValue::createWithInt(v); };
+    // {what, message, how many times within the second, whether it counts}
+    const std::tuple<const char*, std::shared_ptr<OSCMessage>, int, bool> cases[] = {
+        {"integer 1", message("/connected", {i(1)}), 1, true},
+        {"1 then 5", message("/connected", {i(1), i(5)}), 1, true},
+        {"three in a second", message("/connected", {i(1)}), 3, true},
+        {"integer 0", message("/connected", {i(0)}), 1, false},
+        {"no value", message("/connected"), 1, false},
+        {"float 1.0", message("/connected", {OSCValue::createWithFloat(1.0f)}), 1, false},
+        {"true", message("/connected", {OSCValue::createWithBool(true)}), 1, false},
+        {"64-bit 1", message("/connected", {OSCValue::createWithLongLong(1)}), 1, false},
+        {"5 then 1", message("/connected", {i(5), i(1)}), 1, false},
+        {"capital C", message("/Connected", {i(1)}), 1, false},
+        {"pattern", message("/connect*", {i(1)}), 1, false},
+        {"null message", nullptr, 1, false},
+    };
+    for (const auto& [what, answer, times, counts] : cases) {
+        SCOPED_TRACE(what);
+        for (int n = 0; n < times; ++n) this->host->receivedOSCMessage(answer);
+        EXPECT_EQ(this->host->flag.load(), counts ? 1 : 0);
+        EXPECT_EQ(this->tick(), counts ? on : off);
+        EXPECT_EQ(this->tick(), off);
+    }
+    const std::vector<Bytes> is(2 * std::size(cases),
+                                test::bytesFromHex("2F 69 73 00 2C 00 00 00"));
+    EXPECT_EQ(this->sent(is.size()), is);
 }
 
 }  // namespace
