@@ -101,14 +101,18 @@ LogCapture::LogCapture() {
     });
 }
 
-LogCapture::~LogCapture() { Log::setSink(std::move(previous)); }
+LogCapture::~LogCapture() {
+    Log::setSink(std::move(previous));
+}
 
 std::vector<std::string> LogCapture::lines() const {
     std::lock_guard guard(lock);
     return captured;
 }
 
-bool LogCapture::contains(std::string_view text) const { return count(text) > 0; }
+bool LogCapture::contains(std::string_view text) const {
+    return count(text) > 0;
+}
 
 size_t LogCapture::count(std::string_view text) const {
     std::lock_guard guard(lock);

@@ -44,13 +44,14 @@ std::optional<Bytes> UdpListener::receive(std::chrono::milliseconds timeout) {
     return receiveFrom(from, timeout);
 }
 
-std::optional<Bytes> UdpListener::receiveFrom(sockaddr_in& from, std::chrono::milliseconds timeout) {
+std::optional<Bytes> UdpListener::receiveFrom(sockaddr_in& from,
+                                              std::chrono::milliseconds timeout) {
     pollfd waiting{sock, POLLIN, 0};
     if (poll(&waiting, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
     Bytes buffer(65536);
     socklen_t length = sizeof from;
-    const ssize_t received =
-        recvfrom(sock, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+    const ssize_t received = recvfrom(sock, buffer.data(), buffer.size(), 0,
+                                      reinterpret_cast<sockaddr*>(&from), &length);
     if (received < 0) return std::nullopt;
     buffer.resize(static_cast<size_t>(received));
     return buffer;
@@ -90,7 +91,9 @@ Bytes bytesFromHex(const std::string& hexText) {
     return out;
 }
 
-Bytes bytes(const uint8_t* data, size_t length) { return Bytes(data, data + length); }
+Bytes bytes(const uint8_t* data, size_t length) {
+    return Bytes(data, data + length);
+}
 
 uint16_t freeUdpPort() {
     const int probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

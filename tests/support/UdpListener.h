@@ -24,10 +24,11 @@ public:
     uint16_t port() const { return boundPort; }
 
     // The next datagram, or nothing when none arrives within the timeout.
-    std::optional<Bytes> receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    std::optional<Bytes> receive(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // The next datagram with the sender's address, or nothing.
-    std::optional<Bytes> receiveFrom(sockaddr_in& from,
-                                     std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    std::optional<Bytes> receiveFrom(
+        sockaddr_in& from, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // Every datagram that arrives until none has come for `quiet`.
     std::vector<Bytes> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
 
