@@ -43,7 +43,10 @@ void writeToStandardError(const std::string& text) {
     fwrite(line.data(), 1, line.size(), stderr);
 }
 
-std::string vformat(const char* format, va_list args) {
+}  // namespace
+
+std::string stringWithFormatV(const char* format, va_list args) {
+    if (format == nullptr) return {};
     va_list copy;
     va_copy(copy, args);
     char small[256];
@@ -56,12 +59,10 @@ std::string vformat(const char* format, va_list args) {
     return out;
 }
 
-}  // namespace
-
 std::string stringWithFormat(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string out = vformat(format, args);
+    std::string out = stringWithFormatV(format, args);
     va_end(args);
     return out;
 }
@@ -69,7 +70,7 @@ std::string stringWithFormat(const char* format, ...) {
 void Log::write(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = vformat(format, args);
+    std::string text = stringWithFormatV(format, args);
     va_end(args);
     writeText(text);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -43,7 +44,9 @@ private:
     Log::Sink previous;
 };
 
-// printf-style formatting into a std::string, for descriptions and log texts.
+// printf-style formatting into a std::string, for descriptions and log texts. A null format
+// gives an empty string.
 std::string stringWithFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string stringWithFormatV(const char* format, va_list args);
 
 }  // namespace vitrine

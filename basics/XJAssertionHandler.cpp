@@ -16,18 +16,6 @@ std::string nameOr(const char* name, const char* fallback) {
     return name != nullptr && *name != '\0' ? std::string(name) : std::string(fallback);
 }
 
-std::string vformat(const char* format, va_list args) {
-    if (format == nullptr) return {};
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (needed <= 0) return {};
-    std::string out(static_cast<size_t>(needed), '\0');
-    vsnprintf(out.data(), out.size() + 1, format, args);
-    return out;
-}
-
 }  // namespace
 
 void XJAssertionHandler::handleFailureInMethod(const std::string& method, const std::string& object,
@@ -62,7 +50,7 @@ void xjAssertionFailedInFunction(const char* function, const char* file, long li
                                  const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string description = vformat(format, args);
+    std::string description = stringWithFormatV(format, args);
     va_end(args);
     // Held for the call, so a handler that replaces itself is not destroyed while it runs.
     const auto handler = threadHandler;
@@ -75,7 +63,7 @@ void xjAssertionFailedInMethod(const char* method, const std::string& object, co
                                long line, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string description = vformat(format, args);
+    std::string description = stringWithFormatV(format, args);
     va_end(args);
     const auto handler = threadHandler;
     if (!handler) throw XJAssertionFailure(description);

@@ -13,6 +13,7 @@
 #include "app/SceneControl.h"
 #include "app/ViewController.h"
 #include "osc/OSCOutPort.h"
+#include "support/ScenePictures.h"
 #include "support/UdpListener.h"
 
 using namespace vitrine;
@@ -20,15 +21,10 @@ using nlohmann::json;
 
 namespace {
 
-std::set<std::string> allPictures() {
-    std::set<std::string> names;
-    for (const auto name : SceneControl::pictureNames()) names.emplace(name);
-    return names;
-}
-
 class RemoteScreenTest : public ::testing::Test {
 protected:
-    RemoteScreenTest() : screen(allPictures()), controller(std::make_shared<ViewController>()) {
+    RemoteScreenTest()
+        : screen(test::allPictures()), controller(std::make_shared<ViewController>()) {
         EXPECT_TRUE(LayoutLoader::loadNibNamed("Main", *controller, screen));
         controller->outPort = OSCOutPort::createWithAddress("127.0.0.1", listener.port());
         screen.setChangeHandler([this] { ++changes; });

@@ -23,6 +23,7 @@
 #include "app/ViewController.h"
 #include "app/server/WebServer.h"
 #include "osc/OSCOutPort.h"
+#include "support/ScenePictures.h"
 #include "support/UdpListener.h"
 
 using namespace vitrine;
@@ -34,12 +35,6 @@ using tcp = asio::ip::tcp;
 using nlohmann::json;
 
 namespace {
-
-std::set<std::string> allPictures() {
-    std::set<std::string> names;
-    for (const auto name : SceneControl::pictureNames()) names.emplace(name);
-    return names;
-}
 
 class WebServerTest : public ::testing::Test {
 protected:
@@ -118,7 +113,7 @@ protected:
     }
 
     test::UdpListener showcase;
-    RemoteScreen screen{allPictures()};
+    RemoteScreen screen{test::allPictures()};
     std::shared_ptr<ViewController> controller;
     asio::io_context io;
     std::shared_ptr<WebServer> server;
