@@ -14,6 +14,7 @@
 #include "basics/Log.h"
 #include "basics/ObjectTraits.h"
 #include "basics/PosixRWLock.h"
+#include "basics/RWLockGuard.h"
 #include "basics/SortDescriptor.h"
 #include "basics/XJObject.h"
 
@@ -79,6 +80,9 @@ public:
     bool tryRdLock() { return arrayLock.tryRdLock(); }
     void wrlock() { arrayLock.wrlock(); }
     void unlock() { arrayLock.unlock(); }
+    // The lock held for the caller's scope: `auto reading = list.readLocked();`.
+    ReadLocked<MutLockArray> readLocked() { return ReadLocked<MutLockArray>(*this); }
+    WriteLocked<MutLockArray> writeLocked() { return WriteLocked<MutLockArray>(*this); }
     Array& array() { return storage; }
     const Array& array() const { return storage; }
     // Iterators over the inner list; valid while the caller holds the lock.
@@ -90,7 +94,7 @@ public:
     // ---- Copies (read) ----
     Array createArrayCopy() const { return storage; }
     Array lockCreateArrayCopy() {
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return createArrayCopy();
     }
 
@@ -101,7 +105,7 @@ public:
     }
     void lockAddObject(const Element& object) {
         if (!object) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         addObject(object);
     }
 
@@ -128,7 +132,7 @@ public:
     template <class List>
     void lockAddObjectsFromArray(const List& list) {
         if (isNullArgument(list)) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         addObjectsFromArray(list);
     }
     void lockAddObjectsFromArray(const Array& list) { lockAddObjectsFromArray<Array>(list); }
@@ -149,7 +153,7 @@ public:
         if (other.get() == this) return;  // replacing a list by itself leaves it as it is
         guardedFill("-[MutLockArray replaceWithObjectsFromArray:]", [&] {
             storage.clear();
-            PosixRWLock::Read otherGuard(other->arrayLock);
+            ReadLocked otherGuard(other->arrayLock);
             for (const Element& e : other->storage) {
                 if (e) storage.push_back(e);
             }
@@ -158,7 +162,7 @@ public:
     template <class List>
     void lockReplaceWithObjectsFromArray(const List& list) {
         if (isNullArgument(list)) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         replaceWithObjectsFromArray(list);
     }
     void lockReplaceWithObjectsFromArray(const Array& list) {
@@ -175,7 +179,7 @@ public:
     }
     void lockReplaceObjectsAtIndexes(const IndexSet* indexes, const Array* objects) {
         if (!indexes || !objects) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         replaceObjectsAtIndexes(indexes, objects);
     }
 
@@ -187,14 +191,14 @@ public:
     }
     bool lockInsertObject(const Element& object, std::uint64_t index) {
         if (!object) return false;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         return insertObject(object, index);
     }
 
     // ---- Removing (write) ----
     void removeAllObjects() { storage.clear(); }
     void lockRemoveAllObjects() {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeAllObjects();
     }
 
@@ -202,7 +206,7 @@ public:
         if (!storage.empty()) storage.erase(storage.begin());
     }
     void lockRemoveFirstObject() {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeFirstObject();
     }
 
@@ -210,7 +214,7 @@ public:
         if (!storage.empty()) storage.pop_back();
     }
     void lockRemoveLastObject() {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeLastObject();
     }
 
@@ -220,7 +224,7 @@ public:
         std::erase_if(storage, [&](const Element& e) { return pointeesEqual(object, e); });
     }
     void lockRemoveObject(const Element& object) {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeObject(object);
     }
 
@@ -229,7 +233,7 @@ public:
         if (validIndex(index)) storage.erase(storage.begin() + static_cast<std::ptrdiff_t>(index));
     }
     void lockRemoveObjectAtIndex(std::uint64_t index) {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeObjectAtIndex(index);
     }
 
@@ -241,7 +245,7 @@ public:
         }
     }
     void lockRemoveObjectsAtIndexes(const IndexSet* indexes) {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeObjectsAtIndexes(indexes);
     }
 
@@ -254,7 +258,7 @@ public:
         });
     }
     void lockRemoveObjectsInArray(const Array* list) {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeObjectsInArray(list);
     }
 
@@ -270,7 +274,7 @@ public:
     }
     void lockRemoveIdenticalPtrsInArray(const Array* list) {
         if (!list || list->empty()) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeIdenticalPtrsInArray(list);
     }
 
@@ -280,21 +284,21 @@ public:
     }
     void lockRemoveIdenticalPtr(const T* object) {
         if (!object) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         removeIdenticalPtr(object);
     }
 
     // ---- Reading (read, except where noted) ----
     Element firstObject() const { return storage.empty() ? nullptr : storage.front(); }
     Element lockFirstObject() {
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return firstObject();
     }
 
     // The locked form takes the write lock.
     Element lastObject() const { return storage.empty() ? nullptr : storage.back(); }
     Element lockLastObject() {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         return lastObject();
     }
 
@@ -303,7 +307,7 @@ public:
         return validIndex(index) ? storage[index] : nullptr;
     }
     Element lockObjectAtIndex(std::uint64_t index) {
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return objectAtIndex(index);
     }
 
@@ -318,7 +322,7 @@ public:
     }
     std::optional<Array> lockObjectsAtIndexes(const IndexSet* indexes) {
         if (!indexes) return std::nullopt;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return objectsAtIndexes(indexes);
     }
 
@@ -327,7 +331,7 @@ public:
     }
     bool lockContainsObject(const Element& object) {
         if (!object) return false;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return containsObject(object);
     }
 
@@ -341,7 +345,7 @@ public:
     }
     std::uint64_t lockIndexOfObject(const Element& object) {
         if (!object) return kNullObjectIndex;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return indexOfObject(object);
     }
 
@@ -350,7 +354,7 @@ public:
     }
     bool lockContainsIdenticalPtr(const T* object) {
         if (!object) return false;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return containsIdenticalPtr(object);
     }
 
@@ -364,13 +368,13 @@ public:
     }
     std::uint64_t lockIndexOfIdenticalPtr(const T* object) {
         if (!object) return kNotFoundIndex;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return indexOfIdenticalPtr(object);
     }
 
     std::uint64_t count() const { return storage.size(); }
     std::uint64_t lockCount() {
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return count();
     }
 
@@ -388,7 +392,7 @@ public:
     template <class Predicate>
     std::optional<Array> lockFilteredArrayUsingPredicate(Predicate predicate) {
         if (isNullCallable(predicate)) return std::nullopt;
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         return filteredArrayUsingPredicate(std::move(predicate));
     }
 
@@ -408,7 +412,7 @@ public:
     template <class Key>
     auto lockValueForKey(Key key) {
         if (isNullCallable(key)) return valueForKey(std::move(key));
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         return valueForKey(std::move(key));
     }
 
@@ -423,7 +427,7 @@ public:
     }
     template <class F, class... With>
     void lockMakeObjectsPerformSelector(F selector, const With&... withObject) {
-        PosixRWLock::Read guard(arrayLock);
+        ReadLocked guard(arrayLock);
         makeObjectsPerformSelector(std::move(selector), withObject...);
     }
 
@@ -439,7 +443,7 @@ public:
     }
     template <class Comparator>
     void lockSortUsingSelector(Comparator comparator) {
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         sortUsingSelector(std::move(comparator));
     }
 
@@ -458,7 +462,7 @@ public:
     }
     void lockSortUsingDescriptors(const std::vector<SortDescriptor<T>>* criteria) {
         if (!criteria) return;
-        PosixRWLock::Write guard(arrayLock);
+        WriteLocked guard(arrayLock);
         sortUsingDescriptors(criteria);
     }
 

@@ -9,6 +9,7 @@
 
 #include "basics/ObjectTraits.h"
 #include "basics/PosixRWLock.h"
+#include "basics/RWLockGuard.h"
 #include "basics/XJObject.h"
 
 namespace vitrine {
@@ -62,13 +63,16 @@ public:
     void rdlock() { dictLock.rdlock(); }
     void wrlock() { dictLock.wrlock(); }
     void unlock() { dictLock.unlock(); }
+    // The lock held for the caller's scope: `auto reading = list.readLocked();`.
+    ReadLocked<MutLockDict> readLocked() { return ReadLocked<MutLockDict>(*this); }
+    WriteLocked<MutLockDict> writeLocked() { return WriteLocked<MutLockDict>(*this); }
     Map& dict() { return storage; }
     const Map& dict() const { return storage; }
 
     // ---- Copies (read) ----
     Map createDictCopy() const { return storage; }
     Map lockCreateDictCopy() {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         return createDictCopy();
     }
 
@@ -78,7 +82,7 @@ public:
         if (object && key) storage.insert_or_assign(*key, object);
     }
     void lockSetObject(const Value& object, const Key& key) {
-        PosixRWLock::Write guard(dictLock);
+        WriteLocked guard(dictLock);
         setObject(object, key);
     }
     void setValue(const Value& object, const Key& key) { setObject(object, key); }
@@ -86,7 +90,7 @@ public:
 
     void removeAllObjects() { storage.clear(); }
     void lockRemoveAllObjects() {
-        PosixRWLock::Write guard(dictLock);
+        WriteLocked guard(dictLock);
         removeAllObjects();
     }
 
@@ -95,7 +99,7 @@ public:
     }
     void lockRemoveObjectForKey(const Key& key) {
         if (!key) return;
-        PosixRWLock::Write guard(dictLock);
+        WriteLocked guard(dictLock);
         removeObjectForKey(key);
     }
 
@@ -108,7 +112,7 @@ public:
     }
     void lockAddEntriesFromDictionary(const Map* entries) {
         if (!entries || entries->empty()) return;
-        PosixRWLock::Write guard(dictLock);
+        WriteLocked guard(dictLock);
         addEntriesFromDictionary(entries);
     }
 
@@ -120,7 +124,7 @@ public:
         return found == storage.end() ? nullptr : found->second;
     }
     Value lockObjectForKey(const Key& key) {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         return objectForKey(key);
     }
 
@@ -133,7 +137,7 @@ public:
         return keys;
     }
     std::optional<std::vector<K>> lockAllKeys() {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         return allKeys();
     }
 
@@ -144,7 +148,7 @@ public:
         return valueList();
     }
     std::vector<Value> lockAllValues() {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         return valueList();
     }
 
@@ -159,13 +163,13 @@ public:
     }
     template <class F, class... With>
     void lockMakeObjectsPerformSelector(F selector, const With&... withObject) {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         makeObjectsPerformSelector(std::move(selector), withObject...);
     }
 
     std::uint64_t count() const { return storage.size(); }
     std::uint64_t lockCount() {
-        PosixRWLock::Read guard(dictLock);
+        ReadLocked guard(dictLock);
         return count();
     }
 

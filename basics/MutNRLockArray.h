@@ -79,7 +79,7 @@ public:
     }
     void lockAddObject(const Object& object) {
         if (!object) return;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         addObject(object);
     }
 
@@ -91,7 +91,7 @@ public:
     }
     bool lockInsertObject(const Object& object, std::uint64_t index) {
         if (!object) return false;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         return insertObject(object, index);
     }
 
@@ -119,7 +119,7 @@ public:
     template <class List>
     void lockAddObjectsFromArray(const List& list) {
         if (Base::isNullArgument(list)) return;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         addObjectsFromArray(list);
     }
 
@@ -138,7 +138,7 @@ public:
     template <class List>
     void lockReplaceWithObjectsFromArray(const List& list) {
         if (Base::isNullArgument(list)) return;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         replaceWithObjectsFromArray(list);
     }
 
@@ -158,21 +158,21 @@ public:
         return out;
     }
     Objects lockCreateArrayCopyFromObjects() {
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return createArrayCopyFromObjects();
     }
 
     // The last holder's object; null when empty or dead. The locked form takes the write lock.
     Object lastObject() const { return objectOf(Base::lastObject()); }
     Object lockLastObject() {
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         return lastObject();
     }
 
     // Null when out of range or dead.
     Object objectAtIndex(std::uint64_t index) const { return objectOf(Base::objectAtIndex(index)); }
     Object lockObjectAtIndex(std::uint64_t index) {
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return objectAtIndex(index);
     }
 
@@ -187,7 +187,7 @@ public:
     }
     Objects lockObjectsAtIndexes(const IndexSet* indexes) {
         if (!indexes) return {};
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return objectsAtIndexes(indexes);
     }
 
@@ -200,7 +200,7 @@ public:
     std::uint64_t lockIndexOfObject(const Object& object) {
         if (!object) return kNullObjectIndex;
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return findEqual(object, &keep);
     }
 
@@ -212,7 +212,7 @@ public:
     bool lockContainsObject(const Object& object) {
         if (!object) return false;
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return findEqual(object, &keep) != kNotFoundIndex;
     }
 
@@ -222,7 +222,7 @@ public:
     void removeObject(const Object& object) { removeEqual(object, nullptr); }
     void lockRemoveObject(const Object& object) {
         Objects keep;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         removeEqual(object, &keep);
     }
 
@@ -233,7 +233,7 @@ public:
     std::uint64_t lockIndexOfIdenticalPtr(const XJObject* object) {
         if (!object) return kNotFoundIndex;
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return findIdentical(object, &keep);
     }
 
@@ -243,7 +243,7 @@ public:
     bool lockContainsIdenticalPtr(const XJObject* object) {
         if (!object) return false;
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         return findIdentical(object, &keep) != kNotFoundIndex;
     }
 
@@ -251,7 +251,7 @@ public:
     void lockRemoveIdenticalPtr(const XJObject* object) {
         if (!object) return;
         Objects keep;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         removeIdentical(object, &keep);
     }
 
@@ -266,7 +266,7 @@ public:
     void lockRemoveIdenticalPtrsInArray(const List* list) {
         if (!list || list->empty()) return;
         Objects keep;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         removeIdenticalList(list, &keep);
     }
 
@@ -279,7 +279,7 @@ public:
     template <class F, class... With>
     void lockBruteForceMakeObjectsPerformSelector(F selector, const With&... withObject) {
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         performOnLive(selector, &keep, withObject...);
     }
 
@@ -291,7 +291,7 @@ public:
     template <class F, class... With>
     void lockMakeObjectsPerformSelector(F selector, const With&... withObject) {
         Objects keep;
-        PosixRWLock::Read guard(this->arrayLock);
+        ReadLocked guard(this->arrayLock);
         performOnLive(selector, &keep, withObject...);
     }
 
@@ -305,7 +305,7 @@ public:
     auto lockValueForKey(Key key) {
         if (isNullCallable(key)) return projectLive(key, nullptr);
         Objects keep;
-        PosixRWLock::Write guard(this->arrayLock);
+        WriteLocked guard(this->arrayLock);
         return projectLive(key, &keep);
     }
 

@@ -58,7 +58,7 @@ public:
     }
     template <class Value>
     void lockSetObject(const Value& value, const Key& key) {
-        PosixRWLock::Write guard(this->dictLock);
+        WriteLocked guard(this->dictLock);
         setObject(value, key);
     }
     template <class Value>
@@ -76,7 +76,7 @@ public:
         return holder ? holder->object() : nullptr;
     }
     Object lockObjectForKey(const Key& key) {
-        PosixRWLock::Read guard(this->dictLock);
+        ReadLocked guard(this->dictLock);
         return objectForKey(key);
     }
 
@@ -115,7 +115,7 @@ public:
             return;
         } else {
             if (!entries || isEmpty(entries)) return;
-            PosixRWLock::Write guard(this->dictLock);
+            WriteLocked guard(this->dictLock);
             addEntriesFromDictionary(entries);
         }
     }

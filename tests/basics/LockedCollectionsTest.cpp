@@ -185,3 +185,33 @@ TEST(MutLockDict, NullKeysObjectsAndCapacitiesAreRefusedAndEqualKeysReplace) {
     dict.lockMakeObjectsPerformSelector([](TestJar& j, int by) { j.calls += by; }, 2);
     EXPECT_EQ(first->calls + second->calls, 4);
 }
+
+// A scoped guard must release its mode on every way out of the scope, exceptions included;
+// tryRdLock fails while a writer holds the lock and succeeds once everything is released.
+TEST(ScopedGuards, HoldTheirModeForTheScopeAndReleaseOnException) {
+    JarArray array;
+    JarDict dict;
+    {
+        auto writing = array.writeLocked();
+        EXPECT_FALSE(array.tryRdLock());
+    }
+    {
+        auto reading = array.readLocked();
+        ASSERT_TRUE(array.tryRdLock());  // readers share
+        array.unlock();
+    }
+    const auto throwInside = [](auto& collection) {
+        try {
+            auto writing = collection.writeLocked();
+            throw std::runtime_error("inside");
+        } catch (const std::runtime_error&) {
+        }
+    };
+    throwInside(array);
+    throwInside(dict);
+    ASSERT_TRUE(array.tryRdLock());
+    array.unlock();
+    array.lockAddObject(jar("a"));
+    dict.lockSetObject(jar("b"), "b");
+    EXPECT_EQ(dict.lockCount(), 1u);
+}
