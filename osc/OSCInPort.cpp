@@ -53,20 +53,6 @@ void raiseThreadPriority() {
     pthread_setschedparam(pthread_self(), policy, &param);
 }
 
-// Holds a locked dictionary's write lock for one scope, also when the scope is left by an
-// exception.
-template <class Dict>
-class WriteLocked {
-public:
-    explicit WriteLocked(Dict& dict) : dict(dict) { dict.wrlock(); }
-    ~WriteLocked() { dict.unlock(); }
-    WriteLocked(const WriteLocked&) = delete;
-    WriteLocked& operator=(const WriteLocked&) = delete;
-
-private:
-    Dict& dict;
-};
-
 }  // namespace
 
 // Shared between a port and its receiving thread, so that the thread can finish its last sleep
@@ -400,7 +386,7 @@ void OSCInPort::handleScratchArray(const std::vector<std::shared_ptr<OSCMessage>
                 if (!first || first->type() != OSCValString) break;
                 std::shared_ptr<OSCQueryReply> pending;
                 {
-                    WriteLocked guard(*queryDict);
+                    auto guard = queryDict->writeLocked();
                     pending = queryDict->objectForKey(first->stringValue());
                     if (pending) queryDict->removeObjectForKey(first->stringValue());
                 }
@@ -420,7 +406,7 @@ void OSCInPort::handleScratchArray(const std::vector<std::shared_ptr<OSCMessage>
 void OSCInPort::expireQueries() {
     std::vector<std::shared_ptr<OSCQueryReply>> expired;
     {
-        WriteLocked guard(*queryDict);
+        auto guard = queryDict->writeLocked();
         const Date now = dateNow();
         std::vector<std::string> keys;
         for (const auto& [key, pending] : queryDict->dict()) {

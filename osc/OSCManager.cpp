@@ -24,32 +24,6 @@ constexpr int32_t kFirstTriedPort = 1234;
 constexpr int32_t kLastPort = 65535;
 constexpr int32_t kLowestOutPort = 1024;
 
-// Holds a locked list's lock in one mode for a scope, also when the scope is left by an
-// exception.
-template <class List>
-class Locked {
-public:
-    enum Mode { Read, Write };
-    Locked(List& list, Mode mode) : list(list) {
-        if (mode == Read) {
-            list.rdlock();
-        } else {
-            list.wrlock();
-        }
-    }
-    ~Locked() { list.unlock(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    List& list;
-};
-
-template <class List>
-Locked<List> reading(List& list) {
-    return Locked<List>(list, Locked<List>::Read);
-}
-
 // The name this machine goes by; generated input labels begin with it.
 std::string hostName() {
     char name[HOST_NAME_MAX + 1] = {};
@@ -135,7 +109,7 @@ std::shared_ptr<OSCInPort> OSCManager::createNewInputForPort(
     int32_t port, const std::optional<std::string>& label) {
     std::shared_ptr<OSCInPort> created;
     {
-        Locked guard(*inPorts, Locked<InPortList>::Write);
+        auto guard = inPorts->writeLocked();
         for (const auto& existing : inPorts->array()) {
             if (!existing) continue;
             if (static_cast<int32_t>(existing->port()) == port) return nullptr;
@@ -173,7 +147,7 @@ std::shared_ptr<OSCInPort> OSCManager::createNewInputFromSnapshot(const OSCPortS
 
 std::shared_ptr<OSCInPort> OSCManager::findInputWithLabel(const std::optional<std::string>& label) {
     if (!label) return nullptr;
-    auto guard = reading(*inPorts);
+    auto guard = inPorts->readLocked();
     for (const auto& port : inPorts->array()) {
         if (port && port->portLabel() == label) return port;
     }
@@ -185,7 +159,7 @@ std::optional<std::vector<std::shared_ptr<OSCInPort>>> OSCManager::findInputsWit
     if (!label) return std::nullopt;
     std::vector<std::shared_ptr<OSCInPort>> found;
     {
-        auto guard = reading(*inPorts);
+        auto guard = inPorts->readLocked();
         for (const auto& port : inPorts->array()) {
             if (port && port->portLabel() == label) found.push_back(port);
         }
@@ -197,7 +171,7 @@ std::optional<std::vector<std::shared_ptr<OSCInPort>>> OSCManager::findInputsWit
 std::shared_ptr<OSCInPort> OSCManager::findInputWithZeroConfName(
     const std::optional<std::string>& name) {
     if (!name) return nullptr;
-    auto guard = reading(*inPorts);
+    auto guard = inPorts->readLocked();
     for (const auto& port : inPorts->array()) {
         if (port && port->zeroConfName() == name) return port;
     }
@@ -209,7 +183,7 @@ void OSCManager::removeInput(const std::shared_ptr<OSCInPort>& port) {
     port->stop();
     bool changed;
     {
-        Locked guard(*inPorts, Locked<InPortList>::Write);
+        auto guard = inPorts->writeLocked();
         const auto before = inPorts->count();
         inPorts->removeObject(port);
         changed = inPorts->count() != before;
@@ -220,7 +194,7 @@ void OSCManager::removeInput(const std::shared_ptr<OSCInPort>& port) {
 void OSCManager::deleteAllInputs() {
     InPortList::Array taken;
     {
-        Locked guard(*inPorts, Locked<InPortList>::Write);
+        auto guard = inPorts->writeLocked();
         taken.swap(inPorts->array());
     }
     // Prepared outside the list's lock: preparing waits for each port's receiving thread, and
@@ -242,12 +216,12 @@ std::string OSCManager::getUniqueInputLabel() {
 
 bool OSCManager::isUniqueInputLabel(const std::optional<std::string>& label) {
     {
-        auto guard = reading(*inPorts);
+        auto guard = inPorts->readLocked();
         for (const auto& port : inPorts->array()) {
             if (port && port->portLabel() == label) return false;
         }
     }
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& port : outPorts->array()) {
         if (port && port->portLabel() == label) return false;
     }
@@ -274,7 +248,7 @@ std::shared_ptr<OSCOutPort> OSCManager::createNewOutputToAddress(
     post(kOutPortsAboutToChange);
     std::shared_ptr<OSCOutPort> created;
     {
-        Locked guard(*outPorts, Locked<OutPortList>::Write);
+        auto guard = outPorts->writeLocked();
         const bool taken = std::any_of(
             outPorts->array().begin(), outPorts->array().end(),
             [&](const auto& existing) { return existing && existing->portLabel() == label; });
@@ -313,7 +287,7 @@ std::shared_ptr<OSCOutPort> OSCManager::createNewOutputFromSnapshot(
 std::shared_ptr<OSCOutPort> OSCManager::findOutputWithLabel(
     const std::optional<std::string>& label) {
     if (!label) return nullptr;
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& port : outPorts->array()) {
         if (port && port->portLabel() == label) return port;
     }
@@ -325,7 +299,7 @@ std::optional<std::vector<std::shared_ptr<OSCOutPort>>> OSCManager::findOutputsW
     if (!label) return std::nullopt;
     std::vector<std::shared_ptr<OSCOutPort>> found;
     {
-        auto guard = reading(*outPorts);
+        auto guard = outPorts->readLocked();
         for (const auto& port : outPorts->array()) {
             if (port && port->portLabel() == label) found.push_back(port);
         }
@@ -337,7 +311,7 @@ std::optional<std::vector<std::shared_ptr<OSCOutPort>>> OSCManager::findOutputsW
 std::shared_ptr<OSCOutPort> OSCManager::findOutputWithAddress(
     const std::optional<std::string>& address, int32_t port) {
     if (!address) return nullptr;
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& candidate : outPorts->array()) {
         if (candidate && candidate->addressString() == *address &&
             static_cast<int32_t>(candidate->port()) == port)
@@ -347,7 +321,7 @@ std::shared_ptr<OSCOutPort> OSCManager::findOutputWithAddress(
 }
 
 std::shared_ptr<OSCOutPort> OSCManager::findOutputWithRawAddress(uint32_t address, uint16_t port) {
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& candidate : outPorts->array()) {
         if (candidate && candidate->_matchesRawAddress(address, port)) return candidate;
     }
@@ -355,7 +329,7 @@ std::shared_ptr<OSCOutPort> OSCManager::findOutputWithRawAddress(uint32_t addres
 }
 
 std::shared_ptr<OSCOutPort> OSCManager::findOutputWithRawAddress(uint32_t address) {
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& candidate : outPorts->array()) {
         if (candidate && candidate->_matchesRawAddress(address)) return candidate;
     }
@@ -380,7 +354,7 @@ void OSCManager::removeOutputWithLabel(const std::optional<std::string>& label) 
     // Released after the list's lock, so that a port's destruction never runs under it.
     std::shared_ptr<OSCOutPort> removed;
     {
-        Locked guard(*outPorts, Locked<OutPortList>::Write);
+        auto guard = outPorts->writeLocked();
         auto& ports = outPorts->array();
         const auto found = std::find_if(ports.begin(), ports.end(), [&](const auto& port) {
             return port && port->portLabel() == label;
@@ -403,7 +377,7 @@ void OSCManager::removeAllOutputs() {
 void OSCManager::deleteAllOutputs() {
     post(kOutPortsAboutToChange);
     {
-        Locked guard(*outPorts, Locked<OutPortList>::Write);
+        auto guard = outPorts->writeLocked();
         for (const auto& port : outPorts->array()) {
             if (port) port->prepareToBeDeleted();
         }
@@ -413,7 +387,7 @@ void OSCManager::deleteAllOutputs() {
 }
 
 std::string OSCManager::getUniqueOutputLabel() {
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (int n = 1;; ++n) {
         std::string candidate = stringWithFormat("OSC Out Port %d", n);
         const bool used =
@@ -425,7 +399,7 @@ std::string OSCManager::getUniqueOutputLabel() {
 
 std::vector<std::string> OSCManager::outPortLabelArray() {
     std::vector<std::string> labels;
-    auto guard = reading(*outPorts);
+    auto guard = outPorts->readLocked();
     for (const auto& port : outPorts->array()) {
         if (!port) continue;
         if (auto label = port->portLabel()) labels.push_back(std::move(*label));
