@@ -137,7 +137,7 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::st
         return nullptr;
     }
     return std::make_shared<OSCValue>(Private{}, OSCValString,
-                                      Payload{std::in_place_type<std::string>, *text});
+                                      std::make_shared<const std::string>(*text));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64_t microSeconds) {
@@ -254,8 +254,8 @@ float OSCValue::floatValue() const {
 }
 
 const std::string& OSCValue::stringValue() const {
-    const auto* text = std::get_if<std::string>(&value);
-    return text ? *text : kEmptyString;
+    const auto* text = std::get_if<std::shared_ptr<const std::string>>(&value);
+    return text && *text ? **text : kEmptyString;
 }
 
 OSCTimeValue OSCValue::timeValue() const {

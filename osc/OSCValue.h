@@ -71,12 +71,11 @@ public:
     using ValueList = std::vector<std::shared_ptr<OSCValue>>;
 
     // Where each type's payload lives. The type code, not the alternative, says what a value is,
-    // so several types share one alternative (integers and SMPTE words, say). Strings live in the
-    // value itself, so that a string value is one allocation (none more for short text).
+    // so several types share one alternative (integers and SMPTE words, say).
     using Payload = std::variant<std::monostate,                      // nil, infinity, unknown
                                  int32_t,                             // OSCValInt, OSCValSMPTE
                                  float,                               // OSCValFloat
-                                 std::string,                         // OSCValString
+                                 std::shared_ptr<const std::string>,  // OSCValString
                                  uint64_t,                            // OSCValTimeTag
                                  int64_t,                             // OSCValInt64
                                  double,                              // OSCValDouble
@@ -164,8 +163,8 @@ public:
     std::string description() const;
     std::string lengthyDescription() const;
 
-    // A new value with the same type and payload; colours and blobs are shared, strings copied,
-    // arrays are copied element by element. An unknown value copies to nothing.
+    // A new value with the same type and payload; strings, colours and blobs are shared, arrays
+    // are copied element by element. An unknown value copies to nothing.
     std::shared_ptr<OSCValue> copy() const;
 
     // Same type and same payload: strings, colours and blobs by content, arrays element by
