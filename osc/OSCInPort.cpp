@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -328,7 +329,10 @@ bool OSCInPort::receiveStep(ThreadControl& control) {
     std::unique_lock guard(socketLock);
     for (int received = 0; received < kMostDatagramsPerPass; ++received) {
         pollfd waited{sock.fd(), POLLIN, 0};
-        const int ready = sock.valid() ? ::poll(&waited, 1, kWaitMilliseconds) : -1;
+        // The first wait of a pass waits for traffic; the later ones only confirm the drain.
+        const long waitMicroseconds = received == 0 ? kWaitMilliseconds * 1000L : drainWait.load();
+        const timespec timeout{0, waitMicroseconds * 1000L};
+        const int ready = sock.valid() ? ::ppoll(&waited, 1, &timeout, nullptr) : -1;
         if (ready < 0 && errno == EINTR) break;
         if (ready < 0 || (ready > 0 && (waited.revents & POLLNVAL))) {
             guard.unlock();
@@ -359,6 +363,10 @@ bool OSCInPort::receiveStep(ThreadControl& control) {
         }
     }
     return true;
+}
+
+void OSCInPort::setDrainWaitMicroseconds(int32_t microseconds) {
+    drainWait.store(std::clamp(microseconds, int32_t{0}, kWaitMilliseconds * 1000));
 }
 
 void OSCInPort::parseRawBuffer(const uint8_t* buffer, int32_t length, uint32_t txAddress,

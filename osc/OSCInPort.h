@@ -78,6 +78,11 @@ public:
     double interval() const { return pause.load(); }
     // Pause after each pass; negative values and NaN store 0.
     void setInterval(double seconds);
+    // How long a pass waits, after each datagram, for another before it delivers what it has:
+    // 1000 µs by default. 0 delivers as soon as the socket has nothing waiting, which with an
+    // interval of 0 brings a round trip close to the socket's own; values are held to 0 .. 1000.
+    int32_t drainWaitMicroseconds() const { return drainWait.load(); }
+    void setDrainWaitMicroseconds(int32_t microseconds);
 
     // Launches the receiving thread unless one is running; the announcement starts over.
     void start();
@@ -150,6 +155,7 @@ private:
     std::atomic<uint16_t> portNumber;
     std::vector<uint8_t> buf;
     std::atomic<double> pause{0.01};
+    std::atomic<int32_t> drainWait{1000};
 
     SpinLock scratchLock;
     std::vector<std::shared_ptr<OSCMessage>> scratchArray;

@@ -1,5 +1,6 @@
 #include "osc/OSCMessage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -101,7 +102,7 @@ void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
         single = newValue;
     } else if (count == 1) {
         values.emplace();
-        values->reserve(4);
+        values->reserve(static_cast<size_t>(reserved));
         values->push_back(std::move(single));
         single.reset();
         values->push_back(newValue);
@@ -109,6 +110,15 @@ void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
         values->push_back(newValue);
     }
     ++count;
+}
+
+void OSCMessage::reserveValues(int32_t expected) {
+    if (expected <= count) return;
+    if (values) {
+        values->reserve(static_cast<size_t>(expected));
+    } else {
+        reserved = std::max(expected, int32_t{2});
+    }
 }
 
 std::shared_ptr<OSCValue> OSCMessage::value() const {

@@ -84,6 +84,9 @@ public:
     void addNSDataBlob(std::shared_ptr<const OSCData> data);
     // An empty pointer is ignored.
     void addValue(const std::shared_ptr<OSCValue>& newValue);
+    // Room for `expected` values in all, so that appending them grows the list at most once;
+    // a hint only, which changes nothing a reader can see.
+    void reserveValues(int32_t expected);
 
     const std::optional<std::string>& address() const { return messageAddress; }
     int32_t valueCount() const { return count; }
@@ -172,6 +175,7 @@ private:
 
     std::optional<std::string> messageAddress;
     int32_t count = 0;
+    int32_t reserved = 4;
     std::shared_ptr<OSCValue> single;
     std::optional<ValueList> values;
     std::optional<Date> messageTimeTag;

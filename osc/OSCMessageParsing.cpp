@@ -18,6 +18,7 @@ namespace vitrine {
 namespace {
 
 constexpr const char* kParseMethod = "+[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
+constexpr size_t kMostValuesReservedAtOnce = 64;
 
 bool isWildcardByte(uint8_t byte) {
     return containsOSCWildCard(std::string_view(reinterpret_cast<const char*>(&byte), 1));
@@ -318,6 +319,10 @@ std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, u
         Log::write("\t\terr: msg was nil %s", kParseMethod);
         return nullptr;
     }
+    // One list of the right size for the usual message; a long tag string (which may be mostly
+    // arrays or tags without data) still lets the list grow as values actually arrive.
+    message->reserveValues(static_cast<int32_t>(std::min<size_t>(*tagEnd - tagStart - 1,
+                                                                 kMostValuesReservedAtOnce)));
     ArgumentWalker walker(in, *message, OSCByteReader::nextMultipleOf4Above(*tagEnd));
     if (!walker.walk(tagStart + 1, *tagEnd)) return nullptr;
     return message;

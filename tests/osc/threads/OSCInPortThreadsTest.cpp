@@ -94,6 +94,21 @@ TEST(OSCInPortThreads, OnePassDeliversAllWaitingDatagramsInArrivalOrderOutsideIt
     EXPECT_EQ(socketUsable.load(), kCount);
 }
 
+TEST(OSCInPortThreads, WithoutTheDrainWaitEveryDatagramStillArrivesInOrder) {
+    RunningPort running;
+    EXPECT_EQ(running.port->drainWaitMicroseconds(), 1000);
+    for (const auto& [asked, stored] : {std::pair{-5, 0}, {5000, 1000}, {250, 250}, {0, 0}}) {
+        running.port->setDrainWaitMicroseconds(asked);
+        EXPECT_EQ(running.port->drainWaitMicroseconds(), stored) << asked;
+    }
+    running.port->setInterval(0);
+    constexpr int32_t kCount = 20;
+    for (int32_t i = 0; i < kCount; ++i) running.send(encoded(numbered("/n", i)));
+    ASSERT_TRUE(running.recorder->waitFor(kCount));
+    const auto heard = running.recorder->all();
+    for (int32_t i = 0; i < kCount; ++i) EXPECT_EQ(heard[i].message->value()->intValue(), i);
+}
+
 TEST(OSCInPortThreads, AnAnswerGoesToItsHandlerOnceAndNeverToTheDelegate) {
     RunningPort running;
     std::promise<std::shared_ptr<OSCMessage>> answered;
