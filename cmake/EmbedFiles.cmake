@@ -34,7 +34,7 @@ foreach(relative IN LISTS FILES)
 endforeach()
 
 set(content "// Written by cmake/EmbedFiles.cmake at build time; do not edit.
-#include \"app/EmbeddedFile.h\"
+#include \"app/toolkit/EmbeddedFile.h\"
 
 #include <array>
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/MemoryWidgetSet.h"
-#include "app/ViewController.h"
+#include "support/MemoryWidgetSet.h"
+#include "app/controller/ViewController.h"
 #include "osc/OSCOutPort.h"
 
 using namespace vitrine;

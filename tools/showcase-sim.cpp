@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/ShowcaseSimulator.h"
+#include "simulator/ShowcaseSimulator.h"
 
 using namespace vitrine;
 

@@ -6,8 +6,8 @@
 #include <tuple>
 #include <vector>
 
-#include "app/server/ApplicationMain.h"
-#include "app/server/CommandLine.h"
+#include "app/program/ApplicationMain.h"
+#include "app/program/CommandLine.h"
 
 using namespace vitrine;
 using Outcome = CommandLine::Outcome;

@@ -10,9 +10,9 @@
 #include <tuple>
 #include <vector>
 
-#include "app/MemoryWidgetSet.h"
-#include "app/MyView.h"
-#include "app/ViewController.h"
+#include "support/MemoryWidgetSet.h"
+#include "app/controller/MyView.h"
+#include "app/controller/ViewController.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 #include "osc/OSCValue.h"

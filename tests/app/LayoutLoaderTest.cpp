@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "app/LayoutLoader.h"
-#include "app/MemoryWidgetSet.h"
-#include "app/MyView.h"
-#include "app/ViewController.h"
+#include "app/toolkit/LayoutLoader.h"
+#include "support/MemoryWidgetSet.h"
+#include "app/controller/MyView.h"
+#include "app/controller/ViewController.h"
 #include "basics/Log.h"
 
 using namespace vitrine;

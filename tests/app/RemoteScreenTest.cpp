@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "app/LayoutLoader.h"
-#include "app/RemoteScreen.h"
-#include "app/SceneControl.h"
-#include "app/ViewController.h"
+#include "app/toolkit/LayoutLoader.h"
+#include "app/web/RemoteScreen.h"
+#include "app/controller/SceneControl.h"
+#include "app/controller/ViewController.h"
 #include "osc/OSCOutPort.h"
 #include "support/ScenePictures.h"
 #include "support/UdpListener.h"

@@ -48,8 +48,8 @@ const tapsWire = !fixedUrl && serverCmd.includes("{udp}");
 const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, hasTouch: true, isMobile: true };
 const TABLET = { viewport: { width: 1180, height: 820 }, deviceScaleFactor: 1, hasTouch: true };
 const layouts = {
-  main: JSON.parse(readFileSync(path.join(repo, "app/Main.layout.json"), "utf8")),
-  myView: JSON.parse(readFileSync(path.join(repo, "app/myViewXib.layout.json"), "utf8")),
+  main: JSON.parse(readFileSync(path.join(repo, "app/controller/Main.layout.json"), "utf8")),
+  myView: JSON.parse(readFileSync(path.join(repo, "app/controller/myViewXib.layout.json"), "utf8")),
 };
 const PICTURE_OF = {
   mortier: "BGMortier.png", medaillon: "Medaillon.png", bouteille: "BGBouteille.png",

@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "app/SceneControl.h"
+#include "app/controller/SceneControl.h"
 
 namespace vitrine::test {
 

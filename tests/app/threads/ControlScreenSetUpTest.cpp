@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "app/LayoutLoader.h"
-#include "app/MemoryWidgetSet.h"
-#include "app/MyView.h"
-#include "app/ViewController.h"
+#include "app/toolkit/LayoutLoader.h"
+#include "support/MemoryWidgetSet.h"
+#include "app/controller/MyView.h"
+#include "app/controller/ViewController.h"
 #include "basics/Log.h"
 #include "basics/MainLoop.h"
 #include "basics/RunLoop.h"

@@ -9,7 +9,7 @@
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 #include "support/UdpListener.h"
-#include "tools/ShowcaseSimulator.h"
+#include "simulator/ShowcaseSimulator.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;

@@ -17,11 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/LayoutLoader.h"
-#include "app/RemoteScreen.h"
-#include "app/SceneControl.h"
-#include "app/ViewController.h"
-#include "app/server/WebServer.h"
+#include "app/toolkit/LayoutLoader.h"
+#include "app/web/RemoteScreen.h"
+#include "app/controller/SceneControl.h"
+#include "app/controller/ViewController.h"
+#include "app/web/WebServer.h"
 #include "osc/OSCOutPort.h"
 #include "support/ScenePictures.h"
 #include "support/UdpListener.h"

@@ -1,9 +1,0 @@
-#include "app/AppDelegate.h"
-
-namespace vitrine {
-
-bool AppDelegate::didFinishLaunchingWithOptions(const LaunchOptions&) {
-    return true;
-}
-
-}  // namespace vitrine

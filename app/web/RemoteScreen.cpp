@@ -1,0 +1,262 @@
+#include "app/web/RemoteScreen.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/toolkit/BarItem.h"
+#include "app/toolkit/Control.h"
+#include "app/toolkit/PictureView.h"
+#include "app/controller/SceneControl.h"
+#include "app/toolkit/Slider.h"
+#include "app/toolkit/Switch.h"
+#include "app/toolkit/View.h"
+#include "app/toolkit/ViewGeometry.h"
+
+namespace vitrine {
+
+using nlohmann::json;
+
+struct RemoteScreen::Changes {
+    uint64_t count = 0;
+    std::function<void()> handler;
+
+    void note() {
+        ++count;
+        if (handler) handler();
+    }
+};
+
+// Every widget reports a change only when its value really changes, so that pages hear of
+// changes and not of repeated settings (the indicator is set twice a second).
+class RemoteScreen::Picture final : public PictureView {
+public:
+    Picture(std::shared_ptr<Changes> changes, std::set<std::string> known)
+        : changes(std::move(changes)), known(std::move(known)) {}
+    void showPicture(const std::string& name) override {
+        std::optional<std::string> next;
+        if (known.contains(name)) next = name;
+        if (next == shown) return;
+        shown = std::move(next);
+        changes->note();
+    }
+    const std::optional<std::string>& picture() const { return shown; }
+
+private:
+    std::shared_ptr<Changes> changes;
+    const std::set<std::string> known;
+    std::optional<std::string> shown;
+};
+
+class RemoteScreen::Button final : public Control {
+public:
+    Button(std::shared_ptr<Changes> changes, bool enabled)
+        : changes(std::move(changes)), enabled(enabled) {}
+    void setEnabled(bool value) override {
+        if (value == enabled) return;
+        enabled = value;
+        changes->note();
+    }
+    bool isEnabled() const override { return enabled; }
+
+private:
+    std::shared_ptr<Changes> changes;
+    bool enabled;
+};
+
+class RemoteScreen::Fader final : public Slider {
+public:
+    Fader(std::shared_ptr<Changes> changes, bool enabled, float value)
+        : changes(std::move(changes)), enabled(enabled), current(value) {}
+    void setEnabled(bool value) override {
+        if (value == enabled) return;
+        enabled = value;
+        changes->note();
+    }
+    bool isEnabled() const override { return enabled; }
+    float value() const override { return current; }
+    void setValue(float value) {
+        if (value == current) return;
+        current = value;
+        changes->note();
+    }
+
+private:
+    std::shared_ptr<Changes> changes;
+    bool enabled;
+    float current;
+};
+
+class RemoteScreen::MasterSwitch final : public Switch {
+public:
+    MasterSwitch(std::shared_ptr<Changes> changes, bool on) : changes(std::move(changes)), on(on) {}
+    bool isOn() const override { return on; }
+    void setOn(bool value) override {
+        if (value == on) return;
+        on = value;
+        changes->note();
+    }
+
+private:
+    std::shared_ptr<Changes> changes;
+    bool on;
+};
+
+class RemoteScreen::Indicator final : public BarItem {
+public:
+    Indicator(std::shared_ptr<Changes> changes, std::string title)
+        : changes(std::move(changes)), text(std::move(title)) {}
+    const std::string& title() const override { return text; }
+    void setTitle(const std::string& title) override {
+        if (title == text) return;
+        text = title;
+        changes->note();
+    }
+    const OSCColor& tintColor() const override { return tint; }
+    void setTintColor(const OSCColor& colour) override {
+        if (colour == tint) return;
+        tint = colour;
+        changes->note();
+    }
+
+private:
+    std::shared_ptr<Changes> changes;
+    std::string text;
+    // Until the first tick the indicator has no colour of its own.
+    OSCColor tint{0.0, 0.0, 0.0, 0.0};
+};
+
+class RemoteScreen::Root final : public View {
+public:
+    Rect frame() const override { return rect; }
+    void setFrame(const Rect& frame) override { rect = frame; }
+
+private:
+    Rect rect;
+};
+
+RemoteScreen::RemoteScreen(std::set<std::string> knownPictures)
+    : changes(std::make_shared<Changes>()), pictures(std::move(knownPictures)) {}
+
+RemoteScreen::~RemoteScreen() {
+    // Widgets shared with a controller may outlive the screen; they must not call out any more.
+    changes->handler = nullptr;
+}
+
+std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& layoutEntry,
+                                                 const std::weak_ptr<SceneControl>& owner) {
+    using Kind = LayoutWidget::Kind;
+    std::shared_ptr<Widget> widget;
+    switch (layoutEntry.kind) {
+        case Kind::pictureView:
+            if (picture) return nullptr;
+            picture = std::make_shared<Picture>(changes, pictures);
+            if (layoutEntry.picture) picture->showPicture(*layoutEntry.picture);
+            widget = picture;
+            break;
+        case Kind::button: {
+            auto button = std::make_shared<Button>(changes, layoutEntry.enabled);
+            buttons.emplace_back(layoutEntry.outlet, button);
+            widget = std::move(button);
+            break;
+        }
+        case Kind::slider:
+            if (fader) return nullptr;
+            fader = std::make_shared<Fader>(changes, layoutEntry.enabled,
+                                            static_cast<float>(layoutEntry.value));
+            widget = fader;
+            break;
+        case Kind::switchWidget:
+            if (masterSwitch) return nullptr;
+            masterSwitch = std::make_shared<MasterSwitch>(changes, layoutEntry.on);
+            widget = masterSwitch;
+            break;
+        case Kind::barItem:
+            if (indicator) return nullptr;
+            indicator = std::make_shared<Indicator>(changes, layoutEntry.title);
+            widget = indicator;
+            break;
+        case Kind::view:
+            widget = std::make_shared<Root>();
+            break;
+    }
+    widgets.push_back(widget);
+    if (layoutEntry.action) targets.push_back({*layoutEntry.action, widget, owner});
+    return widget;
+}
+
+RemoteScreen::Reply RemoteScreen::handleClientText(std::string_view text) {
+    if (text.size() > maxMessageSize) return {std::string(tooLong)};
+    const json message = json::parse(text, nullptr, false);
+    if (message.is_discarded() || !message.is_object()) return {std::string(unreadable)};
+    const auto actionField = message.find("action");
+    if (actionField == message.end() || !actionField->is_string()) return {std::string(noAction)};
+    const auto& action = actionField->get_ref<const std::string&>();
+
+    const auto target = std::find_if(targets.begin(), targets.end(),
+                                     [&](const Target& t) { return t.action == action; });
+    const auto owner = target == targets.end() ? nullptr : target->owner.lock();
+    if (!owner) {
+        // Quoted back shortened, and in valid UTF-8 whatever the page sent.
+        const std::string shown =
+            json(action.substr(0, 40)).dump(-1, ' ', false, json::error_handler_t::replace);
+        return {std::string(unknownActionPrefix) + shown};
+    }
+
+    if (const auto slider = std::dynamic_pointer_cast<Fader>(target->widget)) {
+        const auto value = message.find("value");
+        if (value == message.end() || !value->is_number()) return {std::string(badFaderValue)};
+        const double v = value->get<double>();
+        if (!std::isfinite(v) || v < 0.0 || v > 1.0) return {std::string(badFaderValue)};
+        if (!slider->isEnabled()) return {std::string(faderUnavailable)};
+        slider->setValue(static_cast<float>(v));
+    } else if (const auto toggle = std::dynamic_pointer_cast<MasterSwitch>(target->widget)) {
+        const auto on = message.find("on");
+        if (on == message.end() || !on->is_boolean()) return {std::string(badSwitchState)};
+        // A switch acts only when it changes; a page asking for what already is was behind.
+        if (on->get<bool>() == toggle->isOn()) return {std::nullopt, true};
+        toggle->setOn(on->get<bool>());
+    } else if (const auto control = std::dynamic_pointer_cast<Control>(target->widget)) {
+        if (!control->isEnabled()) return {std::string(sceneUnavailable)};
+    }
+    owner->performAction(action, target->widget);
+    return {};
+}
+
+std::string RemoteScreen::stateMessage() const {
+    json controls = json::object();
+    for (const auto& [outlet, button] : buttons)
+        controls[outlet] = {{"enabled", button->isEnabled()}};
+    if (fader)
+        controls["fader"] = {{"enabled", fader->isEnabled()},
+                             {"value", static_cast<double>(fader->value())}};
+    json connexion = {{"title", ""}, {"tint", {0.0, 0.0, 0.0, 0.0}}};
+    if (indicator) {
+        const OSCColor& tint = indicator->tintColor();
+        connexion = {{"title", indicator->title()},
+                     {"tint", {tint.red, tint.green, tint.blue, tint.alpha}}};
+    }
+    json state = {{"type", "state"},
+                  {"picture", nullptr},
+                  {"switchOn", masterSwitch && masterSwitch->isOn()},
+                  {"controls", std::move(controls)},
+                  {"connexion", std::move(connexion)}};
+    if (picture && picture->picture()) state["picture"] = *picture->picture();
+    return state.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string RemoteScreen::errorMessage(std::string_view text) {
+    return json{{"type", "error"}, {"message", std::string(text)}}.dump(
+        -1, ' ', false, json::error_handler_t::replace);
+}
+
+void RemoteScreen::setChangeHandler(std::function<void()> handler) {
+    changes->handler = std::move(handler);
+}
+
+uint64_t RemoteScreen::changeCount() const {
+    return changes->count;
+}
+
+}  // namespace vitrine

@@ -1,0 +1,509 @@
+#include "app/web/WebServer.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <deque>
+#include <set>
+#include <string_view>
+
+#include "app/toolkit/EmbeddedFile.h"
+#include "app/web/RemoteScreen.h"
+#include "basics/Log.h"
+
+namespace vitrine {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using error_code = boost::system::error_code;
+
+namespace {
+
+constexpr std::string_view serverName = "vitrine";
+
+// Beast of this Boost takes its own string_view.
+beast::string_view text(std::string_view view) {
+    return {view.data(), view.size()};
+}
+
+class PageSession;
+
+std::optional<EmbeddedFile> webFile(std::string_view name) {
+    const auto files = embeddedWebFiles();
+    const auto found = std::find_if(files.begin(), files.end(),
+                                    [&](const EmbeddedFile& file) { return file.name == name; });
+    if (found == files.end()) return std::nullopt;
+    return *found;
+}
+
+std::string_view contentType(std::string_view name) {
+    const auto endsWith = [&](std::string_view suffix) {
+        return name.size() >= suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+    };
+    if (endsWith(".html")) return "text/html; charset=utf-8";
+    if (endsWith(".css")) return "text/css; charset=utf-8";
+    if (endsWith(".js")) return "text/javascript; charset=utf-8";
+    if (endsWith(".png")) return "image/png";
+    return "application/octet-stream";
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Decodes %XX escapes once; nothing for a broken escape.
+std::optional<std::string> percentDecoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = hexDigit(text[i + 1]);
+        const int low = hexDigit(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
+// A picture name as the page may ask for one: a plain file name, so that no decoded name can
+// reach outside the pictures.
+bool isPlainPictureName(std::string_view name) {
+    constexpr std::string_view suffix = ".png";
+    if (name.size() <= suffix.size() || name.front() == '.' ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || c == '.' || c == '_' ||
+               c == '-';
+    });
+}
+
+// The embedded file a request path names, or nothing.
+std::optional<EmbeddedFile> fileForPath(std::string_view path) {
+    if (path == "/" || path == "/index.html") return webFile("index.html");
+    if (path == "/app.css") return webFile("app.css");
+    if (path == "/app.js") return webFile("app.js");
+    constexpr std::string_view pictures = "/pictures/";
+    if (path.substr(0, pictures.size()) != pictures) return std::nullopt;
+    const auto name = percentDecoded(path.substr(pictures.size()));
+    if (!name || !isPlainPictureName(*name)) return std::nullopt;
+    return webFile("pictures/" + *name);
+}
+
+std::string_view pathOf(std::string_view target) {
+    return target.substr(0, target.find_first_of("?#"));
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A browser's socket is taken only from a page of this server: another site open on a tablet
+// must not drive the showcase. Clients that send no Origin are not browsers.
+bool originAllowed(const http::request<http::string_body>& request) {
+    const auto origin = request.find(http::field::origin);
+    if (origin == request.end()) return true;
+    const std::string_view value(origin->value().data(), origin->value().size());
+    const auto scheme = value.find("://");
+    if (scheme == std::string_view::npos) return false;
+    std::string_view host = value.substr(scheme + 3);
+    if (!host.empty() && host.back() == '/') host.remove_suffix(1);
+    const auto hostHeader = request.find(http::field::host);
+    if (hostHeader == request.end()) return false;
+    return equalIgnoringCase(
+        host, std::string_view(hostHeader->value().data(), hostHeader->value().size()));
+}
+
+}  // namespace
+
+struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
+    State(asio::io_context& io, RemoteScreen& screen, Limits limits)
+        : io(io), screen(screen), limits(limits), acceptor(io), retryTimer(io) {}
+
+    void doAccept();
+    void onAccept(const error_code& error, tcp::socket socket);
+    void broadcast();
+
+    asio::io_context& io;
+    RemoteScreen& screen;
+    const Limits limits;
+    tcp::acceptor acceptor;
+    asio::steady_timer retryTimer;
+    size_t connections = 0;
+    bool broadcastPending = false;
+    bool closing = false;
+    // Pages that have completed the handshake; each removes itself when it goes.
+    std::set<PageSession*> pages;
+};
+
+namespace {
+
+// Counts a connection for as long as its session lives.
+class ConnectionSlot {
+public:
+    explicit ConnectionSlot(std::shared_ptr<WebServer::State> state) : state(std::move(state)) {
+        ++this->state->connections;
+    }
+    ~ConnectionSlot() { --state->connections; }
+    ConnectionSlot(const ConnectionSlot&) = delete;
+    ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+    WebServer::State& server() const { return *state; }
+    const std::shared_ptr<WebServer::State>& shared() const { return state; }
+
+private:
+    std::shared_ptr<WebServer::State> state;
+};
+
+// One page's socket: reads its messages one at a time and writes the queued ones in order.
+class PageSession : public std::enable_shared_from_this<PageSession> {
+public:
+    PageSession(tcp::socket socket, std::shared_ptr<WebServer::State> state)
+        : slot(std::move(state)), ws(std::move(socket)) {}
+
+    ~PageSession() { slot.server().pages.erase(this); }
+
+    void run(http::request<http::string_body> request) {
+        const auto& limits = slot.server().limits;
+        websocket::stream_base::timeout timeouts{};
+        timeouts.handshake_timeout = limits.requestTimeout;
+        timeouts.idle_timeout = limits.socketIdleTimeout;
+        timeouts.keep_alive_pings = true;
+        ws.set_option(timeouts);
+        ws.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+            response.set(http::field::server, text(serverName));
+        }));
+        ws.read_message_max(limits.maxSocketMessageBytes);
+        ws.async_accept(request, [self = shared_from_this()](const error_code& error) {
+            self->onAccept(error);
+        });
+    }
+
+    void send(std::shared_ptr<const std::string> message) {
+        if (closing) return;
+        if (queue.size() >= slot.server().limits.maxQueuedMessages) {
+            // Too far behind to catch up message by message; it reconnects and gets the state.
+            close(websocket::close_code::try_again_later);
+            return;
+        }
+        queue.push_back(std::move(message));
+        if (queue.size() == 1) doWrite();
+    }
+
+    void close(websocket::close_code code) {
+        if (closing) return;
+        closing = true;
+        closeCode = code;
+        queue.clear();
+        if (writing) return;  // the running write closes when it ends
+        ws.async_close(code, [self = shared_from_this()](const error_code&) {});
+    }
+
+private:
+    void onAccept(const error_code& error) {
+        if (error) return;
+        auto& server = slot.server();
+        if (server.closing) {
+            close(websocket::close_code::going_away);
+            return;
+        }
+        server.pages.insert(this);
+        send(std::make_shared<const std::string>(server.screen.stateMessage()));
+        doRead();
+    }
+
+    void doRead() {
+        ws.async_read(buffer, [self = shared_from_this()](const error_code& error, size_t) {
+            self->onRead(error);
+        });
+    }
+
+    void onRead(const error_code& error) {
+        // A closed, timed-out, oversized (closed with 1009) or broken socket ends the session.
+        if (error) return;
+        auto& server = slot.server();
+        if (!ws.got_text()) {
+            buffer.consume(buffer.size());
+            send(std::make_shared<const std::string>(
+                RemoteScreen::errorMessage(RemoteScreen::unreadable)));
+            doRead();
+            return;
+        }
+        const std::string text = beast::buffers_to_string(buffer.data());
+        buffer.consume(buffer.size());
+        const auto reply = server.screen.handleClientText(text);
+        if (reply.error)
+            send(std::make_shared<const std::string>(RemoteScreen::errorMessage(*reply.error)));
+        if (reply.resendState)
+            send(std::make_shared<const std::string>(server.screen.stateMessage()));
+        doRead();
+    }
+
+    void doWrite() {
+        writing = true;
+        ws.text(true);
+        ws.async_write(
+            asio::buffer(*queue.front()),
+            [self = shared_from_this()](const error_code& error, size_t) { self->onWrite(error); });
+    }
+
+    void onWrite(const error_code& error) {
+        writing = false;
+        if (error) {
+            queue.clear();
+            return;
+        }
+        if (closing) {
+            ws.async_close(closeCode, [self = shared_from_this()](const error_code&) {});
+            return;
+        }
+        queue.pop_front();
+        if (!queue.empty()) doWrite();
+    }
+
+    ConnectionSlot slot;
+    websocket::stream<beast::tcp_stream> ws;
+    beast::flat_buffer buffer;
+    std::deque<std::shared_ptr<const std::string>> queue;
+    bool writing = false;
+    bool closing = false;
+    websocket::close_code closeCode = websocket::close_code::going_away;
+};
+
+// One HTTP connection: requests one after another, until one asks for the page's socket.
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+public:
+    HttpSession(tcp::socket socket, std::shared_ptr<WebServer::State> state)
+        : slot(std::move(state)), stream(std::move(socket)) {}
+
+    void run() { doRead(); }
+
+private:
+    void doRead() {
+        const auto& limits = slot.server().limits;
+        parser.emplace();
+        parser->header_limit(static_cast<std::uint32_t>(limits.maxHeaderBytes));
+        parser->body_limit(limits.maxBodyBytes);
+        stream.expires_after(limits.requestTimeout);
+        http::async_read(
+            stream, buffer, *parser,
+            [self = shared_from_this()](const error_code& error, size_t) { self->onRead(error); });
+    }
+
+    void onRead(const error_code& error) {
+        if (error == http::error::end_of_stream) {
+            closeSocket();
+            return;
+        }
+        if (error == http::error::header_limit || error == http::error::body_limit) {
+            sendStatus(http::status::payload_too_large, 11, false);
+            return;
+        }
+        if (error) return;
+        http::request<http::string_body> request = parser->release();
+
+        if (websocket::is_upgrade(request)) {
+            upgrade(std::move(request));
+            return;
+        }
+        if (request.method() != http::verb::get && request.method() != http::verb::head) {
+            http::response<http::string_body> response{http::status::method_not_allowed,
+                                                       request.version()};
+            response.set(http::field::allow, "GET, HEAD");
+            finish(std::move(response), request.keep_alive());
+            return;
+        }
+        const std::string_view target(request.target().data(), request.target().size());
+        const auto file = pathOf(target) == "/ws" ? std::nullopt : fileForPath(pathOf(target));
+        if (!file) {
+            sendStatus(http::status::not_found, request.version(), request.keep_alive());
+            return;
+        }
+        if (request.method() == http::verb::head) {
+            http::response<http::empty_body> response{http::status::ok, request.version()};
+            describe(response, *file);
+            response.content_length(file->bytes.size());
+            send(std::move(response), request.keep_alive());
+            return;
+        }
+        http::response<http::span_body<const char>> response{http::status::ok, request.version()};
+        describe(response, *file);
+        response.body() = {file->bytes.data(), file->bytes.size()};
+        response.prepare_payload();
+        send(std::move(response), request.keep_alive());
+    }
+
+    void upgrade(http::request<http::string_body> request) {
+        const std::string_view target(request.target().data(), request.target().size());
+        if (pathOf(target) != "/ws") {
+            sendStatus(http::status::not_found, request.version(), false);
+            return;
+        }
+        if (!originAllowed(request)) {
+            sendStatus(http::status::forbidden, request.version(), false);
+            return;
+        }
+        stream.expires_never();
+        std::make_shared<PageSession>(stream.release_socket(), slot.shared())
+            ->run(std::move(request));
+    }
+
+    template <typename Body>
+    static void describe(http::response<Body>& response, const EmbeddedFile& file) {
+        response.set(http::field::server, text(serverName));
+        response.set(http::field::content_type, text(contentType(file.name)));
+        response.set(http::field::cache_control, "no-cache");
+    }
+
+    void sendStatus(http::status status, unsigned version, bool keepAlive) {
+        http::response<http::string_body> response{status, version};
+        finish(std::move(response), keepAlive);
+    }
+
+    void finish(http::response<http::string_body>&& response, bool keepAlive) {
+        response.set(http::field::server, text(serverName));
+        response.set(http::field::content_type, "text/plain; charset=utf-8");
+        response.body() = std::string(response.reason()) + "\n";
+        response.prepare_payload();
+        send(std::move(response), keepAlive);
+    }
+
+    template <typename Body>
+    void send(http::response<Body>&& response, bool keepAlive) {
+        response.keep_alive(keepAlive && !slot.server().closing);
+        auto held = std::make_shared<http::response<Body>>(std::move(response));
+        stream.expires_after(slot.server().limits.requestTimeout);
+        http::async_write(stream, *held,
+                          [self = shared_from_this(), held](const error_code& error, size_t) {
+                              self->onWrite(error, held->need_eof());
+                          });
+    }
+
+    void onWrite(const error_code& error, bool close) {
+        if (error) return;
+        if (close) {
+            closeSocket();
+            return;
+        }
+        doRead();
+    }
+
+    void closeSocket() {
+        error_code ignored;
+        stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    }
+
+    ConnectionSlot slot;
+    beast::tcp_stream stream;
+    beast::flat_buffer buffer;
+    std::optional<http::request_parser<http::string_body>> parser;
+};
+
+}  // namespace
+
+void WebServer::State::doAccept() {
+    acceptor.async_accept([self = shared_from_this()](const error_code& error, tcp::socket socket) {
+        self->onAccept(error, std::move(socket));
+    });
+}
+
+void WebServer::State::onAccept(const error_code& error, tcp::socket socket) {
+    if (closing || error == asio::error::operation_aborted) return;
+    if (error) {
+        // Out of descriptors, most likely: wait a little instead of spinning on the error.
+        retryTimer.expires_after(std::chrono::milliseconds(100));
+        retryTimer.async_wait([self = shared_from_this()](const error_code& waitError) {
+            if (!waitError) self->doAccept();
+        });
+        return;
+    }
+    if (connections >= limits.maxConnections) {
+        error_code ignored;
+        socket.close(ignored);
+        doAccept();
+        return;
+    }
+    std::make_shared<HttpSession>(std::move(socket), shared_from_this())->run();
+    doAccept();
+}
+
+void WebServer::State::broadcast() {
+    broadcastPending = false;
+    if (closing || pages.empty()) return;
+    const auto message = std::make_shared<const std::string>(screen.stateMessage());
+    // A page may drop itself while being sent to; walk a copy.
+    const std::vector<PageSession*> recipients(pages.begin(), pages.end());
+    for (PageSession* page : recipients)
+        if (pages.contains(page)) page->send(message);
+}
+
+std::shared_ptr<WebServer> WebServer::create(asio::io_context& io, RemoteScreen& screen,
+                                             const tcp::endpoint& endpoint, std::string& error,
+                                             Limits limits) {
+    auto state = std::make_shared<State>(io, screen, limits);
+    error_code failure;
+    state->acceptor.open(endpoint.protocol(), failure);
+    if (!failure) state->acceptor.set_option(asio::socket_base::reuse_address(true), failure);
+    if (!failure) state->acceptor.bind(endpoint, failure);
+    if (!failure) state->acceptor.listen(asio::socket_base::max_listen_connections, failure);
+    if (failure) {
+        error = failure.message();
+        return nullptr;
+    }
+    state->doAccept();
+    return std::shared_ptr<WebServer>(new WebServer(std::move(state)));
+}
+
+WebServer::WebServer(std::shared_ptr<State> state) : state(std::move(state)) {}
+
+WebServer::~WebServer() {
+    shutdown();
+}
+
+tcp::endpoint WebServer::localEndpoint() const {
+    error_code ignored;
+    return state->acceptor.local_endpoint(ignored);
+}
+
+size_t WebServer::connectionCount() const {
+    return state->connections;
+}
+
+void WebServer::scheduleBroadcast() {
+    if (state->broadcastPending || state->closing) return;
+    state->broadcastPending = true;
+    asio::post(state->io, [weak = std::weak_ptr<State>(state)] {
+        if (const auto alive = weak.lock()) alive->broadcast();
+    });
+}
+
+void WebServer::shutdown() {
+    if (state->closing) return;
+    state->closing = true;
+    error_code ignored;
+    state->acceptor.close(ignored);
+    state->retryTimer.cancel();
+    const std::vector<PageSession*> pages(state->pages.begin(), state->pages.end());
+    for (PageSession* page : pages)
+        if (state->pages.contains(page)) page->close(websocket::close_code::going_away);
+}
+
+}  // namespace vitrine
