@@ -60,22 +60,32 @@ std::shared_ptr<OSCManager> OSCManager::create() {
 
 std::shared_ptr<OSCManager> OSCManager::createWithServiceType(
     const std::optional<std::string>& serviceType) {
-    return createManager({}, {}, serviceType);
+    return createManager({}, {}, serviceType, OSCZeroConfService::createDefault());
+}
+
+std::shared_ptr<OSCManager> OSCManager::createWithZeroConfService(
+    std::shared_ptr<OSCZeroConfService> zeroConfService,
+    const std::optional<std::string>& serviceType) {
+    return createManager({}, {}, serviceType, std::move(zeroConfService));
 }
 
 std::shared_ptr<OSCManager> OSCManager::createWithInPortClass(
     InPortFactory inPortClass, OutPortFactory outPortClass,
-    const std::optional<std::string>& serviceType) {
-    return createManager(std::move(inPortClass), std::move(outPortClass), serviceType);
+    const std::optional<std::string>& serviceType,
+    std::shared_ptr<OSCZeroConfService> zeroConfService) {
+    return createManager(std::move(inPortClass), std::move(outPortClass), serviceType,
+                         std::move(zeroConfService));
 }
 
-std::shared_ptr<OSCManager> OSCManager::createManager(
-    InPortFactory inPortClass, OutPortFactory outPortClass,
-    const std::optional<std::string>& serviceType) {
+std::shared_ptr<OSCManager> OSCManager::createManager(InPortFactory inPortClass,
+                                                      OutPortFactory outPortClass,
+                                                      const std::optional<std::string>& serviceType,
+                                                      std::shared_ptr<OSCZeroConfService> service) {
     auto manager =
         std::make_shared<OSCManager>(Private{}, std::move(inPortClass), std::move(outPortClass));
     // Made once the manager is owned, since the zero-conf manager refers back to it.
-    manager->zeroConf = OSCZeroConfManager::createWithOSCManager(manager, serviceType);
+    manager->zeroConf =
+        OSCZeroConfManager::createWithOSCManager(manager, serviceType, std::move(service));
     return manager;
 }
 

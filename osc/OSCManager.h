@@ -55,6 +55,11 @@ public:
     // Empty factories keep the defaults (OSCInPort::createWithPort, OSCOutPort::createWithAddress).
     static std::shared_ptr<OSCManager> createWithInPortClass(
         InPortFactory inPortClass, OutPortFactory outPortClass,
+        const std::optional<std::string>& serviceType = std::string(kDefaultServiceType),
+        std::shared_ptr<OSCZeroConfService> zeroConfService = OSCZeroConfService::createDefault());
+    // Discovers through the given facility (an empty one finds nothing).
+    static std::shared_ptr<OSCManager> createWithZeroConfService(
+        std::shared_ptr<OSCZeroConfService> zeroConfService,
         const std::optional<std::string>& serviceType = std::string(kDefaultServiceType));
 
     OSCManager(Private, InPortFactory inPortClass, OutPortFactory outPortClass);
@@ -153,7 +158,8 @@ public:
 private:
     static std::shared_ptr<OSCManager> createManager(InPortFactory inPortClass,
                                                      OutPortFactory outPortClass,
-                                                     const std::optional<std::string>& serviceType);
+                                                     const std::optional<std::string>& serviceType,
+                                                     std::shared_ptr<OSCZeroConfService> service);
     void post(const char* name);
 
     std::shared_ptr<InPortList> inPorts;

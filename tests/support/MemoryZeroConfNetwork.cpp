@@ -1,0 +1,133 @@
+#include "support/MemoryZeroConfNetwork.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "basics/MainLoop.h"
+
+namespace vitrine::test {
+
+class MemoryZeroConfNetwork::Handle final : public Search {
+public:
+    explicit Handle(std::shared_ptr<bool> alive) : alive(std::move(alive)) {}
+    ~Handle() override { *alive = false; }
+
+private:
+    std::shared_ptr<bool> alive;
+};
+
+sockaddr_storage MemoryZeroConfNetwork::ipv4(const std::string& address, uint16_t port) {
+    sockaddr_storage storage{};
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &in.sin_addr);
+    std::memcpy(&storage, &in, sizeof in);
+    return storage;
+}
+
+sockaddr_storage MemoryZeroConfNetwork::ipv6Loopback(uint16_t port) {
+    sockaddr_storage storage{};
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    in6.sin6_addr = in6addr_loopback;
+    std::memcpy(&storage, &in6, sizeof in6);
+    return storage;
+}
+
+void MemoryZeroConfNetwork::deliver(const Entry& entry, std::function<void(const Entry&)> call) {
+    MainLoop::current()->post([entry, call = std::move(call)] {
+        if (*entry.alive) call(entry);
+    });
+}
+
+std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::add(std::vector<Entry>& list,
+                                                                       Entry entry) {
+    entry.alive = std::make_shared<bool>(true);
+    auto handle = std::make_unique<Handle>(entry.alive);
+    list.push_back(std::move(entry));
+    return handle;
+}
+
+void MemoryZeroConfNetwork::addDomain(const std::string& domain) {
+    std::lock_guard guard(lock);
+    domains.push_back(domain);
+    for (const auto& search : domainSearches)
+        deliver(search, [domain](const Entry& e) { e.found(domain); });
+}
+
+void MemoryZeroConfNetwork::announce(const std::string& name,
+                                     std::vector<sockaddr_storage> addresses,
+                                     const std::string& domain) {
+    std::lock_guard guard(lock);
+    std::erase_if(services, [&](const Known& known) { return known.name == name; });
+    services.push_back({name, domain, std::move(addresses)});
+    for (const auto& search : serviceSearches) {
+        if (search.domain == domain) deliver(search, [name](const Entry& e) { e.found(name); });
+    }
+}
+
+void MemoryZeroConfNetwork::vanish(const std::string& name) {
+    std::lock_guard guard(lock);
+    std::string domain;
+    std::erase_if(services, [&](const Known& known) {
+        if (known.name == name) domain = known.domain;
+        return known.name == name;
+    });
+    for (const auto& search : serviceSearches) {
+        if (search.domain == domain) deliver(search, [name](const Entry& e) { e.removed(name); });
+    }
+}
+
+void MemoryZeroConfNetwork::failSearches(const std::string& error) {
+    std::lock_guard guard(lock);
+    for (auto* list : {&domainSearches, &serviceSearches}) {
+        for (const auto& search : *list)
+            deliver(search, [error](const Entry& e) { e.failed(error); });
+    }
+}
+
+std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForRegistrationDomains(
+    NameCallback found, ErrorCallback failed) {
+    std::lock_guard guard(lock);
+    Entry entry{nullptr, "", "", std::move(found), {}, {}, std::move(failed)};
+    auto handle = add(domainSearches, entry);
+    for (const auto& domain : domains)
+        deliver(domainSearches.back(), [domain](const Entry& e) { e.found(domain); });
+    return handle;
+}
+
+std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForServicesOfType(
+    const std::string&, const std::string& domain, NameCallback found, NameCallback removed,
+    ErrorCallback failed) {
+    std::lock_guard guard(lock);
+    auto handle =
+        add(serviceSearches,
+            {nullptr, domain, "", std::move(found), std::move(removed), {}, std::move(failed)});
+    for (const auto& known : services) {
+        if (known.domain == domain)
+            deliver(serviceSearches.back(), [name = known.name](const Entry& e) { e.found(name); });
+    }
+    return handle;
+}
+
+std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::resolve(
+    const std::string& name, const std::string&, const std::string& domain,
+    std::chrono::duration<double>, AddressCallback resolved, ErrorCallback failed) {
+    std::lock_guard guard(lock);
+    auto handle =
+        add(resolutions, {nullptr, domain, name, {}, {}, std::move(resolved), std::move(failed)});
+    bool known = false;
+    for (const auto& service : services) {
+        if (service.name != name) continue;
+        known = true;
+        deliver(resolutions.back(),
+                [addresses = service.addresses](const Entry& e) { e.resolved(addresses); });
+    }
+    if (!known) deliver(resolutions.back(), [](const Entry& e) { e.failed("no such service"); });
+    return handle;
+}
+
+}  // namespace vitrine::test
