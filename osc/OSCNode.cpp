@@ -38,8 +38,8 @@ int compareIgnoringCase(const std::string& a, const std::string& b) {
 
 const char* const kDescriptions[] = {
     "%s: OSC node of unknown type.  last received message is %s",
-    "%s: Directory-type OSC node- potentially contains subnodes.  this node does not have any "
-    "other specific data type.  last received message is %s",
+    ("%s: Directory-type OSC node- potentially contains subnodes.  this node does not have any "
+     "other specific data type.  last received message is %s"),
     "%s: Number-type OSC node.  last received message is %s",
     "%s: 2D point-type OSC node, may contain subnodes.  last received message is %s",
     "%s: Color-type OSC node, may contain subnodes.  last received message is %s",
