@@ -20,6 +20,13 @@ std::optional<std::vector<std::string>> componentsOf(const std::optional<std::st
     return pathComponents(trimFirstAndLastSlashes(*address));
 }
 
+// Logs which of the two addresses of a rename is missing.
+bool bothGiven(bool before, bool after, const char* operation) {
+    if (!before) Log::write("\terr: before was nil %s", operation);
+    if (before && !after) Log::write("\terr: after was nil %s", operation);
+    return before && after;
+}
+
 }  // namespace
 
 std::shared_ptr<OSCAddressSpace> OSCAddressSpace::mainAddressSpace() {
@@ -123,13 +130,8 @@ void OSCAddressSpace::setNode(const std::shared_ptr<OSCNode>& node,
 
 void OSCAddressSpace::renameAddress(const std::optional<std::string>& before,
                                     const std::optional<std::string>& to) {
-    if (deleted()) return;
-    if (!before) {
-        Log::write("\terr: before was nil %s", "-[OSCAddressSpace renameAddress:to:]");
-        return;
-    }
-    if (!to) {
-        Log::write("\terr: after was nil %s", "-[OSCAddressSpace renameAddress:to:]");
+    if (deleted() ||
+        !bothGiven(before.has_value(), to.has_value(), "-[OSCAddressSpace renameAddress:to:]")) {
         return;
     }
     renameAddressArray(componentsOf(before), componentsOf(to));
@@ -137,13 +139,8 @@ void OSCAddressSpace::renameAddress(const std::optional<std::string>& before,
 
 void OSCAddressSpace::renameAddressArray(const std::optional<std::vector<std::string>>& before,
                                          const std::optional<std::vector<std::string>>& after) {
-    if (deleted()) return;
-    if (!before) {
-        Log::write("\terr: before was nil %s", "-[OSCAddressSpace renameAddressArray:toArray:]");
-        return;
-    }
-    if (!after) {
-        Log::write("\terr: after was nil %s", "-[OSCAddressSpace renameAddressArray:toArray:]");
+    if (deleted() || !bothGiven(before.has_value(), after.has_value(),
+                                "-[OSCAddressSpace renameAddressArray:toArray:]")) {
         return;
     }
     const auto moving = findNodeForAddressArray(before);
