@@ -4,6 +4,7 @@
 
 #include "basics/Log.h"
 #include "basics/MainLoop.h"
+#include "osc/OSCAddressSpace.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 #include "osc/OSCValue.h"
@@ -101,7 +102,7 @@ void ControlScreen::tearDown() {
     }
 }
 
-void ControlScreen::ensureAddressSpaceExists() {}
+void ControlScreen::ensureAddressSpaceExists() { OSCAddressSpace::mainAddressSpace(); }
 
 void ControlScreen::createColours() {
     connectedColor = connectedComponents;

@@ -75,7 +75,7 @@ protected:
     ControlScreen() = default;
 
     // Set-up steps, in the names the hosts' set-ups are written in.
-    // The address-space tree does not exist yet; this is where the screen will make sure of it.
+    // Makes the process-wide address space, before anything can make a node.
     void ensureAddressSpaceExists();
     void createColours();
     // Stands the dimmer upright; MyView keeps its frame, ViewController lets it follow the turn.

@@ -29,6 +29,11 @@ void* operator new(size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+// The library's nothrow form would otherwise allocate outside the pair (std::stable_sort uses it).
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    if (counting.load(std::memory_order_relaxed)) allocated += size;
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void* p) noexcept {
     std::free(p);
 }
