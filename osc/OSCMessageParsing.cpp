@@ -38,16 +38,24 @@ constexpr QuerySuffix kQuerySuffixes[] = {
 };
 
 // Raw bytes made readable for a log line: UTF-8 as it is, anything else byte by byte as \xNN.
-std::string loggableText(std::span<const uint8_t> bytes) {
-    if (auto text = stringWithBytes(bytes.data(), bytes.size())) return *text;
+// Only the first kLoggedBytes are shown, then how long the whole was, so that a datagram cannot
+// make a log line much longer than this.
+constexpr size_t kLoggedBytes = 48;
+std::string loggableText(std::span<const uint8_t> whole) {
+    const auto bytes = whole.first(std::min(whole.size(), kLoggedBytes));
     std::string text;
-    for (uint8_t byte : bytes) {
-        if (byte < 0x80) {
-            text += static_cast<char>(byte);
-        } else {
-            text += stringWithFormat("\\x%02X", byte);
+    if (auto decoded = stringWithBytes(bytes.data(), bytes.size())) {
+        text = std::move(*decoded);
+    } else {
+        for (uint8_t byte : bytes) {
+            if (byte < 0x80) {
+                text += static_cast<char>(byte);
+            } else {
+                text += stringWithFormat("\\x%02X", byte);
+            }
         }
     }
+    if (bytes.size() < whole.size()) text += stringWithFormat("... (%zu bytes)", whole.size());
     return text;
 }
 
@@ -321,8 +329,8 @@ std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, u
     }
     // One list of the right size for the usual message; a long tag string (which may be mostly
     // arrays or tags without data) still lets the list grow as values actually arrive.
-    message->reserveValues(static_cast<int32_t>(std::min<size_t>(*tagEnd - tagStart - 1,
-                                                                 kMostValuesReservedAtOnce)));
+    message->reserveValues(
+        static_cast<int32_t>(std::min<size_t>(*tagEnd - tagStart - 1, kMostValuesReservedAtOnce)));
     ArgumentWalker walker(in, *message, OSCByteReader::nextMultipleOf4Above(*tagEnd));
     if (!walker.walk(tagStart + 1, *tagEnd)) return nullptr;
     return message;
