@@ -1,0 +1,58 @@
+#pragma once
+
+// What the command-line programs share: reading ports and hosts, and waiting for Ctrl-C.
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vitrine::tools {
+
+// 1 to 65535 (0 too when allowed); nothing for anything else.
+inline std::optional<uint16_t> parsePort(std::string_view text, bool allowZero = false) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > 65535)
+        return std::nullopt;
+    if (value == 0 && !allowZero) return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+// The dotted IPv4 address of a host name or address; nothing when it has none.
+inline std::optional<std::string> resolveIPv4(const std::string& host) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return std::nullopt;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    return std::string(text);
+}
+
+// Blocks SIGINT and SIGTERM in this thread and every thread it starts afterwards, so that
+// waitForStopSignal() is the one place they arrive. Call it first in main.
+inline sigset_t blockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+inline void waitForStopSignal(const sigset_t& stopSignals) {
+    int received = 0;
+    sigwait(&stopSignals, &received);
+}
+
+}  // namespace vitrine::tools
