@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/toolkit/EmbeddedFile.h"
+#include "app/web/AllowedHosts.h"
 #include "app/web/RemoteScreen.h"
 #include "basics/Log.h"
 
@@ -110,34 +111,42 @@ std::string_view pathOf(std::string_view target) {
     return target.substr(0, target.find_first_of("?#"));
 }
 
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// A browser's socket is taken only from a page of this server: another site open on a tablet
-// must not drive the showcase. Clients that send no Origin are not browsers.
-bool originAllowed(const http::request<http::string_body>& request) {
-    const auto origin = request.find(http::field::origin);
-    if (origin == request.end()) return true;
-    const std::string_view value(origin->value().data(), origin->value().size());
-    const auto scheme = value.find("://");
-    if (scheme == std::string_view::npos) return false;
-    std::string_view host = value.substr(scheme + 3);
-    if (!host.empty() && host.back() == '/') host.remove_suffix(1);
-    const auto hostHeader = request.find(http::field::host);
-    if (hostHeader == request.end()) return false;
-    return equalIgnoringCase(
-        host, std::string_view(hostHeader->value().data(), hostHeader->value().size()));
+// Why a request is refused before it is served, if it is: it must name this controller in its
+// one Host, and a socket must come from a page this controller served (an http:// or https://
+// Origin with the Host's name and port), so that another site open on a tablet, rebinding
+// domains included, cannot drive the showcase.
+std::optional<http::status> refusal(const http::request<http::string_body>& request,
+                                    AllowedHosts& hosts, const asio::ip::address& arrivedOn) {
+    const auto value = [&](http::field field) {
+        const auto found = request.find(field);
+        return std::string_view(found->value().data(), found->value().size());
+    };
+    if (request.count(http::field::host) != 1 || request.count(http::field::origin) > 1)
+        return http::status::bad_request;
+    const auto host = AllowedHosts::parseAuthority(value(http::field::host));
+    if (!host) return http::status::bad_request;
+    if (!hosts.allows(host->name, arrivedOn)) return http::status::misdirected_request;
+    if (!websocket::is_upgrade(request)) return std::nullopt;
+    if (request.count(http::field::origin) == 0) return http::status::forbidden;
+    const auto origin = AllowedHosts::parseOrigin(value(http::field::origin));
+    if (!origin || origin->authority.name != host->name) return http::status::forbidden;
+    // Without a port each side means its default one: the Origin's scheme's.
+    const uint16_t defaultPort = origin->secure ? 443 : 80;
+    if (origin->authority.port.value_or(defaultPort) != host->port.value_or(defaultPort))
+        return http::status::forbidden;
+    return std::nullopt;
 }
 
 }  // namespace
 
 struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
-    State(asio::io_context& io, RemoteScreen& screen, Limits limits)
-        : io(io), screen(screen), limits(limits), acceptor(io), retryTimer(io) {}
+    State(asio::io_context& io, RemoteScreen& screen, Limits limits, AllowedHosts hosts)
+        : io(io),
+          screen(screen),
+          limits(limits),
+          hosts(std::move(hosts)),
+          acceptor(io),
+          retryTimer(io) {}
 
     void doAccept();
     void onAccept(const error_code& error, tcp::socket socket);
@@ -146,6 +155,7 @@ struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
     asio::io_context& io;
     RemoteScreen& screen;
     const Limits limits;
+    AllowedHosts hosts;
     tcp::acceptor acceptor;
     asio::steady_timer retryTimer;
     size_t connections = 0;
@@ -320,6 +330,13 @@ private:
         if (error) return;
         http::request<http::string_body> request = parser->release();
 
+        error_code ignored;
+        const auto refused = refusal(request, slot.server().hosts,
+                                     stream.socket().local_endpoint(ignored).address());
+        if (refused) {
+            sendStatus(*refused, request.version(), false);
+            return;
+        }
         if (websocket::is_upgrade(request)) {
             upgrade(std::move(request));
             return;
@@ -355,10 +372,6 @@ private:
         const std::string_view target(request.target().data(), request.target().size());
         if (pathOf(target) != "/ws") {
             sendStatus(http::status::not_found, request.version(), false);
-            return;
-        }
-        if (!originAllowed(request)) {
-            sendStatus(http::status::forbidden, request.version(), false);
             return;
         }
         stream.expires_never();
@@ -457,8 +470,10 @@ void WebServer::State::broadcast() {
 
 std::shared_ptr<WebServer> WebServer::create(asio::io_context& io, RemoteScreen& screen,
                                              const tcp::endpoint& endpoint, std::string& error,
-                                             Limits limits) {
-    auto state = std::make_shared<State>(io, screen, limits);
+                                             Limits limits,
+                                             const std::vector<std::string>& allowedHosts) {
+    auto state =
+        std::make_shared<State>(io, screen, limits, AllowedHosts(endpoint.address(), allowedHosts));
     error_code failure;
     state->acceptor.open(endpoint.protocol(), failure);
     if (!failure) state->acceptor.set_option(asio::socket_base::reuse_address(true), failure);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vitrine {
 
@@ -38,10 +39,12 @@ public:
         std::chrono::seconds socketIdleTimeout{30};
     };
 
-    // A server listening on `endpoint`, or nothing with the reason in `error`.
+    // A server listening on `endpoint`, or nothing with the reason in `error`. Requests must
+    // name the controller in their Host (see AllowedHosts); `allowedHosts` adds names.
     static std::shared_ptr<WebServer> create(boost::asio::io_context& io, RemoteScreen& screen,
                                              const boost::asio::ip::tcp::endpoint& endpoint,
-                                             std::string& error, Limits limits);
+                                             std::string& error, Limits limits,
+                                             const std::vector<std::string>& allowedHosts = {});
     static std::shared_ptr<WebServer> create(boost::asio::io_context& io, RemoteScreen& screen,
                                              const boost::asio::ip::tcp::endpoint& endpoint,
                                              std::string& error) {
