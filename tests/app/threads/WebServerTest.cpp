@@ -11,11 +11,15 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -270,6 +274,70 @@ TEST_F(WebServerTest, HostAndOriginMustNameTheController) {
         EXPECT_EQ(statusOf(port, "GET / HTTP/1.1\r\n" + fields + "\r\n\r\n"), page);
         EXPECT_EQ(statusOf(port, "GET /ws HTTP/1.1\r\n" + upgrade + fields + "\r\n\r\n"), socket);
     }
+}
+
+// A client's socket from `source` (one of 127/8) to the server, having sent `bytes`.
+std::unique_ptr<tcp::socket> slowClient(asio::io_context& io, const char* source, uint16_t port,
+                                        const std::string& bytes) {
+    auto socket = std::make_unique<tcp::socket>(io);
+    socket->open(tcp::v4());
+    socket->bind({asio::ip::make_address(source), 0});
+    socket->connect({asio::ip::make_address("127.0.0.1"), port});
+    asio::write(*socket, asio::buffer(bytes));
+    return socket;
+}
+
+// How many of `sockets` the server has closed (end of stream or reset) by now.
+size_t closedCount(const std::vector<std::unique_ptr<tcp::socket>>& sockets) {
+    size_t closed = 0;
+    for (const auto& socket : sockets) {
+        pollfd ready{socket->native_handle(), POLLIN, 0};
+        char byte = 0;
+        if (poll(&ready, 1, 0) == 1 && recv(ready.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+            ++closed;
+    }
+    return closed;
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Slow clients get a few connections each and lose them at the header deadline; while they hold
+// the whole pool, a page from another address still loads and connects. A request line that
+// cannot be read is answered 400.
+TEST_F(WebServerTest, APageLoadsWhileOthersHoldThePoolWithSlowRequests) {
+    WebServer::Limits limits;
+    limits.maxConnections = 6;
+    limits.maxConnectionsPerAddress = 3;
+    limits.headerTimeout = std::chrono::seconds(3);
+    start(limits);
+    for (const char* line : {"GARBAGE\r\n\r\n", "GET / HTTP/1.1 extra\r\n\r\n", "GET\r\n\r\n",
+                             "GET / HTTP/1.1\r\nNo colon here\r\n\r\n"})
+        EXPECT_EQ(statusOf(port, line), 400u) << line;
+
+    const std::string partial =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nX-Slow: ";
+    asio::io_context client;
+    std::vector<std::unique_ptr<tcp::socket>> first;
+    for (int i = 0; i < 5; ++i) first.push_back(slowClient(client, "127.0.0.2", port, partial));
+    ASSERT_TRUE(eventually([&] { return closedCount(first) >= 2; }));
+    EXPECT_EQ(closedCount(first), 2u);
+    std::vector<std::unique_ptr<tcp::socket>> second;
+    for (int i = 0; i < 3; ++i) second.push_back(slowClient(client, "127.0.0.3", port, partial));
+
+    EXPECT_EQ(request(http::verb::get, "/").result(), http::status::ok);
+    const auto page = openPage();
+    EXPECT_TRUE(eventually([&] {
+        return closedCount(first) == first.size() && closedCount(second) == second.size();
+    }));
+    page->send(R"({"action": "mortier"})");
+    EXPECT_EQ(page->read()["picture"], "BGMortier.png");
 }
 
 }  // namespace
