@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -167,6 +168,18 @@ public:
 
     // False, with the reason logged, when the message must be dropped.
     bool walk(size_t firstTag, size_t tagEnd) {
+        // Room for every value the tags can make from the data that is there, in one block.
+        size_t withData = 0;
+        size_t arrays = 0;
+        for (size_t t = firstTag; t < tagEnd; ++t) {
+            const uint8_t tag = in.data()[t];
+            if (tag == '[') {
+                ++arrays;
+            } else if (std::memchr("ifhdtcrmEsSb", tag, 12)) {
+                ++withData;
+            }
+        }
+        const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4) + arrays);
         for (size_t t = firstTag; t < tagEnd; ++t) {
             switch (takeTag(in.data()[t])) {
                 case Step::ok:
