@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -158,6 +159,13 @@ private:
     AddressScan result;
 };
 
+// The tags whose values take data bytes (at least four each).
+constexpr auto kCarriesData = [] {
+    std::array<uint8_t, 256> table{};
+    for (const char tag : std::string_view("ifhdtcrmEsSb")) table[static_cast<uint8_t>(tag)] = 1;
+    return table;
+}();
+
 // The walk over the type tags: decodes each argument at the data position and appends it to the
 // innermost open array, or to the message.
 class ArgumentWalker {
@@ -167,6 +175,15 @@ public:
 
     // False, with the reason logged, when the message must be dropped.
     bool walk(size_t firstTag, size_t tagEnd) {
+        // Room for every value the tags can make from the data that is there, in one block.
+        size_t withData = 0;
+        size_t arrays = 0;
+        for (size_t t = firstTag; t < tagEnd; ++t) {
+            const uint8_t tag = in.data()[t];
+            arrays += tag == '[';
+            withData += kCarriesData[tag];
+        }
+        const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4) + arrays);
         for (size_t t = firstTag; t < tagEnd; ++t) {
             switch (takeTag(in.data()[t])) {
                 case Step::ok:
@@ -186,11 +203,11 @@ public:
 private:
     enum class Step { ok, truncated, tooDeep };
 
-    void append(const std::shared_ptr<OSCValue>& value) {
+    void append(std::shared_ptr<OSCValue> value) {
         if (open.empty()) {
-            message.addValue(value);
+            message.addValue(std::move(value));
         } else {
-            open.back()->addValue(value);
+            open.back()->addValue(std::move(value));
         }
     }
 
