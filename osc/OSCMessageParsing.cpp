@@ -177,13 +177,11 @@ public:
     bool walk(size_t firstTag, size_t tagEnd) {
         // Room for every value the tags can make from the data that is there, in one block.
         size_t withData = 0;
-        size_t arrays = 0;
         for (size_t t = firstTag; t < tagEnd; ++t) {
             const uint8_t tag = in.data()[t];
-            arrays += tag == '[';
             withData += kCarriesData[tag];
         }
-        const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4) + arrays);
+        const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4));
         for (size_t t = firstTag; t < tagEnd; ++t) {
             switch (takeTag(in.data()[t])) {
                 case Step::ok:

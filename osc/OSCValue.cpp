@@ -234,7 +234,9 @@ std::shared_ptr<OSCValue> OSCValue::createWithInfinity() {
 }
 
 std::shared_ptr<OSCValue> OSCValue::createArray() {
-    return make(OSCValArray, std::make_shared<ValueList>());
+    // Never in a batch: the array holds its elements, which may be in the batch's block, and the
+    // block holding the array would then keep itself alive.
+    return std::make_shared<OSCValue>(Private{}, OSCValArray, std::make_shared<ValueList>());
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithNSDataBlob(std::shared_ptr<const OSCData> data) {

@@ -122,8 +122,8 @@ public:
 
     OSCValue(Private, OSCValueType type, Payload payload);
 
-    // While a Batch exists on a thread, the values created there (other than the shared true,
-    // false, nil and infinity) are placed in one block with room for `capacity` values, made
+    // While a Batch exists on a thread, the values created there (other than arrays and the
+    // shared true, false, nil and infinity) are placed in one block with room for `capacity` values, made
     // once, instead of one allocation each; beyond its room they are made one by one. Each value
     // keeps the whole block alive. The parser opens one per message, sized by its tags, so a
     // received "/list" of 24 numbers costs one allocation for its values instead of 24.
