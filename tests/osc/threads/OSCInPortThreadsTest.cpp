@@ -33,9 +33,11 @@ struct RunningPort {
     std::shared_ptr<OSCInPort> port;
     test::UdpListener peer;
 
-    explicit RunningPort(const std::optional<std::string>& label = std::nullopt)
+    explicit RunningPort(const std::optional<std::string>& label = std::nullopt,
+                         std::shared_ptr<OSCZeroConfService> zeroConf = nullptr)
         : port(OSCInPort::createWithPort(0, label)) {
         port->setDelegate(recorder);
+        port->setZeroConfService(std::move(zeroConf));
         port->start();
     }
     ~RunningPort() { port->prepareToBeDeleted(); }
@@ -253,7 +255,7 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
             EXPECT_EQ(notification.object, nullptr);
             ++changes;
         });
-    RunningPort running(std::string("Apothecary"));
+    RunningPort running(std::string("Apothecary"), zeroConf.service());
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(zeroConf.count("publish"), 0u);
     ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
