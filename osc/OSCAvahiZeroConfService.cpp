@@ -26,7 +26,8 @@ namespace {
 
 // A search or publication as the client thread sees it. attach and detach run with the client
 // thread's lock held: attach when the daemon is there (again), detach when it goes and when the
-// operation ends, so that no daemon object outlives the client it was made on.
+// operation ends (Core::remove, before it is destroyed), so that no daemon object outlives the
+// client it was made on.
 class Operation {
 public:
     virtual ~Operation() = default;
@@ -180,7 +181,6 @@ struct DomainCallbacks {
 class DomainSearch final : public Operation {
 public:
     explicit DomainSearch(DomainCallbacks callbacks) : delivery(std::move(callbacks)) {}
-    ~DomainSearch() override { detach(); }
 
     void attach(AvahiClient* client) override {
         if (const char* own = avahi_client_get_domain_name(client)) report(own);
@@ -229,7 +229,6 @@ public:
         : type(withoutFinalDot(std::move(type))),
           domain(withoutFinalDot(std::move(domain))),
           delivery(std::move(callbacks)) {}
-    ~ServiceSearch() override { detach(); }
 
     void attach(AvahiClient* client) override {
         browser = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
@@ -294,7 +293,6 @@ public:
           domain(withoutFinalDot(std::move(domain))),
           timeoutMilliseconds(static_cast<unsigned>(std::max(0.0, timeout.count()) * 1000.0)),
           delivery(std::move(callbacks)) {}
-    ~Resolution() override { detach(); }
 
     void attach(AvahiClient* client) override {
         if (done) return;

@@ -2,7 +2,9 @@
 // change: "+ NAME ADDRESS:PORT" when one appears or moves, "- NAME" when it goes.
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +22,7 @@ using namespace vitrine;
 namespace {
 
 constexpr auto kOnceWait = std::chrono::seconds(4);
+constexpr auto kRefreshInterval = std::chrono::milliseconds(500);
 
 void usage(FILE* to) {
     std::fputs(
@@ -82,30 +85,37 @@ int main(int argc, char** argv) {
 
     const auto loop = RunLoop::create();
     MainLoop::setCurrent(loop);
+    std::atomic<bool> ended{false};
+    std::thread signals([&] {
+        const timespec tick{0, 100'000'000};
+        while (!ended.load()) {
+            if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) loop->stop();
+        }
+    });
     {
         const auto manager = OSCManager::create();
         Listing shown;
-        NotificationCenter::Token watching;
+        const auto refresh = [&] {
+            auto now = currentListing(*manager);
+            printChanges(shown, now);
+            shown = std::move(now);
+        };
         if (once) {
             loop->runFor(kOnceWait);
-            printChanges(shown, currentListing(*manager));
+            refresh();
         } else {
-            watching = NotificationCenter::defaultCenter().addObserver(
+            // A moved service has its port re-aimed without a notification, so the listing is
+            // also compared on a short timer.
+            const auto watching = NotificationCenter::defaultCenter().addObserver(
                 "OSCOutPortsChangedNotification", std::weak_ptr<void>(manager),
-                [&](const Notification&) {
-                    auto now = currentListing(*manager);
-                    printChanges(shown, now);
-                    shown = std::move(now);
-                });
-            std::thread signals([&] {
-                int received = 0;
-                sigwait(&stopSignals, &received);
-                loop->stop();
-            });
+                [&](const Notification&) { refresh(); });
+            const auto timer = loop->scheduleRepeatingTimer(kRefreshInterval, refresh);
             loop->run();
-            signals.join();
+            timer->invalidate();
         }
     }
+    ended.store(true);
+    signals.join();
     MainLoop::setCurrent(nullptr);
     return 0;
 }
