@@ -184,6 +184,11 @@ std::optional<std::string> OSCInPort::zeroConfName() const {
     return zeroConfDest->name();
 }
 
+void OSCInPort::setZeroConfService(std::shared_ptr<OSCZeroConfService> service) {
+    std::lock_guard guard(zeroConfLock);
+    zeroConfService = std::move(service);
+}
+
 std::optional<std::string> OSCInPort::ipAddressString() const {
     if (deleted.load() || !isBound.load()) return std::nullopt;
     sockaddr_in local{};
@@ -459,7 +464,8 @@ void OSCInPort::publishIfDue() {
     if (zeroConfDest || zeroConfSwatch.timeSinceStart() <= kPublicationDelay) return;
     const auto name = portLabel();
     if (!name) return;
-    zeroConfDest = OSCZeroConfPublisher::create();
+    if (!zeroConfService) zeroConfService = OSCZeroConfService::createSilent();
+    zeroConfDest = zeroConfService->createPublisher();
     zeroConfDest->publish("local.", "_osc._udp.", *name, portNumber.load());
 }
 

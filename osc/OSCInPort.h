@@ -24,6 +24,7 @@
 #include "osc/OSCQueryReply.h"
 #include "osc/OSCQueryReplyDelegate.h"
 #include "osc/OSCZeroConfPublisher.h"
+#include "osc/OSCZeroConfService.h"
 #include "osc/UdpSocket.h"
 
 namespace vitrine {
@@ -85,8 +86,12 @@ public:
     bool bound() const { return isBound.load(); }
     std::shared_ptr<OSCInPortDelegate> delegate() const;
     void setDelegate(const std::weak_ptr<OSCInPortDelegate>& newDelegate);
-    // The name of the current announcement, also after stop withdrew it; nothing before the first.
+    // The name of the current announcement as finally registered (the network may have renamed
+    // it), also after stop withdrew it; nothing before the first.
     std::optional<std::string> zeroConfName() const;
+    // Where the port announces itself from its next publication on; the manager hands each of
+    // its ports its own facility. Until then, and for an empty one, announcements stay silent.
+    void setZeroConfService(std::shared_ptr<OSCZeroConfService> service);
     // "0.0.0.0" (the port listens on every interface); nothing when deleted or unbound.
     std::optional<std::string> ipAddressString() const;
     double interval() const { return pause.load(); }
@@ -193,6 +198,7 @@ private:
     mutable std::mutex zeroConfLock;
     XJStopwatch zeroConfSwatch;
     std::shared_ptr<OSCZeroConfPublisher> zeroConfDest;
+    std::shared_ptr<OSCZeroConfService> zeroConfService;
 
     mutable SpinLock delegateLock;
     std::weak_ptr<OSCInPortDelegate> delegateRef;
