@@ -1,9 +1,8 @@
 #pragma once
 
-// What the command-line programs share: reading ports and hosts, and waiting for Ctrl-C.
+// What the command-line programs share: reading ports, and waiting for Ctrl-C.
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -22,21 +21,6 @@ inline std::optional<uint16_t> parsePort(std::string_view text, bool allowZero =
         return std::nullopt;
     if (value == 0 && !allowZero) return std::nullopt;
     return static_cast<uint16_t>(value);
-}
-
-// The dotted IPv4 address of a host name or address; nothing when it has none.
-inline std::optional<std::string> resolveIPv4(const std::string& host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-    freeaddrinfo(found);
-    return std::string(text);
 }
 
 // Blocks SIGINT and SIGTERM in this thread and every thread it starts afterwards, so that

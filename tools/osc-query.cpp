@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "osc/OSCManager.h"
-#include "tools/ToolSupport.h"
+#include "tools/ToolArguments.h"
 
 using namespace vitrine;
 
@@ -16,7 +16,8 @@ namespace {
 
 constexpr const char* usage =
     "Usage: osc-query [--timeout SECONDS] HOST PORT ADDRESS [KIND]\n"
-    "Asks the OSC peer at HOST (a name or IPv4 address) and UDP PORT about ADDRESS and prints\n"
+    "Asks the OSC peer at HOST (an IPv4 address or localhost) and UDP PORT about ADDRESS and "
+    "prints\n"
     "the answer's values, one per line. KIND is one of\n"
     "  namespace           the names below ADDRESS (the default)\n"
     "  documentation       what the node is\n"
@@ -87,8 +88,8 @@ int main(int argc, char** argv) {
     }
     if (positional.size() < 3 || positional.size() > 4)
         return refuse("expected HOST PORT ADDRESS [KIND]");
-    const auto host = tools::resolveIPv4(positional[0]);
-    if (!host) return refuse("unknown host '" + positional[0] + "'");
+    const auto host = tools::parseHost(positional[0]);
+    if (!host) return refuse("bad host '" + positional[0] + "' (an IPv4 address or localhost)");
     const auto port = tools::parsePort(positional[1]);
     if (!port) return refuse("bad port '" + positional[1] + "' (1 to 65535)");
     const std::string& address = positional[2];

@@ -41,7 +41,7 @@ while read -r expected args; do
 done <<EOF2
 expected_HOST_PORT_ADDRESS_[KIND] 127.0.0.1 9000
 bad_port_'70000'_(1_to_65535) 127.0.0.1 70000 /a
-unknown_host_'no.such.host.invalid' no.such.host.invalid 9000 /a
+bad_host_'no.such.host'_(an_IPv4_address_or_localhost) no.such.host 9000 /a
 unknown_kind_'everything' 127.0.0.1 9000 /a everything
 the_address_must_begin_with_'/':_'a' 127.0.0.1 9000 a
 EOF2
