@@ -16,6 +16,7 @@
 #include "basics/NotificationCenter.h"
 #include "basics/RunLoop.h"
 #include "osc/OSCManager.h"
+#include "tools/ToolSupport.h"
 
 using namespace vitrine;
 
@@ -76,12 +77,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Taken by sigwait below, never by a handler, so every thread blocks them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = tools::blockStopSignals();
 
     const auto loop = RunLoop::create();
     MainLoop::setCurrent(loop);
