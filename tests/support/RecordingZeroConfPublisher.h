@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +21,7 @@ public:
         std::string what;  // "publish" or "stop"
         std::string domain, type, name;
         uint16_t port = 0;
+        std::chrono::steady_clock::time_point when = std::chrono::steady_clock::now();
     };
 
     RecordingZeroConfPublisher()
