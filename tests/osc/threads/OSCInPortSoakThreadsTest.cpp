@@ -62,15 +62,12 @@ TEST(OSCInPortSoak, HundredThousandDatagramsInBursts) {
     for (int burst = 0; burst < kBursts; ++burst) {
         for (int i = 0; i < kPerBurst; ++i)
             sender.sendTo(port->port(), datagrams[static_cast<size_t>(burst * kPerBurst + i)]);
-        std::this_thread::sleep_for(1ms);
+        test::pace(1ms);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Done when nothing more has arrived for a while.
-    for (int64_t seen = -1; counter->received.load() != seen;) {
-        seen = counter->received.load();
-        std::this_thread::sleep_for(200ms);
-    }
+    EXPECT_TRUE(test::waitUntilSettled([&] { return counter->received.load(); }));
     const auto dropsAfter = test::kernelUdpDrops(port->port());
     port->prepareToBeDeleted();
 
