@@ -12,7 +12,7 @@
 #include "osc/OSCInPort.h"
 #include "support/KernelUdpDrops.h"
 #include "support/OscWire.h"
-#include "support/RecordingZeroConfPublisher.h"
+#include "support/MemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -43,7 +43,7 @@ private:
 }  // namespace
 
 TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     const auto loop = RunLoop::create();
     const auto previousLoop = MainLoop::setCurrent(loop);
     std::thread mainThread([&] { loop->run(); });
@@ -59,7 +59,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
     std::shared_ptr<OSCInPort> port;
     onMain([&] {
         port = OSCInPort::createWithPort(0, std::string("flooded 0"));
-        port->setZeroConfService(zeroConf.service());
+        port->setZeroConfService(zeroConf);
         port->setDelegate(checker);
         port->setInterval(0.002);
         port->start();

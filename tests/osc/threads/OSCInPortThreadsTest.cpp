@@ -17,7 +17,7 @@
 #include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
 #include "support/OscWire.h"
-#include "support/RecordingZeroConfPublisher.h"
+#include "support/MemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -250,7 +250,7 @@ TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
 }
 
 TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     int changes = 0;
     auto observer = NotificationCenter::defaultCenter().addObserver(
         "OSCInPortsChangedNotification", [&](const Notification& notification) {
@@ -258,9 +258,9 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
             ++changes;
         });
     const auto started = Clock::now();
-    RunningPort running(std::string("Apothecary"), zeroConf.service());
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
-    const auto first = zeroConf.events()[0];
+    RunningPort running(std::string("Apothecary"), zeroConf);
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
+    const auto first = zeroConf->publications()[0];
     EXPECT_GE(first.when - started, 700ms);
     EXPECT_EQ(first.domain + " " + first.type + " " + first.name, "local. _osc._udp. Apothecary");
     EXPECT_EQ(first.port, running.port->port());
@@ -270,35 +270,35 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
     running.port->setPortLabel(std::string("Pharmacy"));
     EXPECT_EQ(changes, 1);
     // Withdrawn at once; the new name follows about a second later.
-    ASSERT_GE(zeroConf.events().size(), 2u);
-    EXPECT_EQ(zeroConf.events()[1].what + " " + zeroConf.events()[1].name, "stop Apothecary");
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 2; }, 3s));
-    EXPECT_EQ(zeroConf.events().back().name, "Pharmacy");
+    ASSERT_GE(zeroConf->publications().size(), 2u);
+    EXPECT_EQ(zeroConf->publications()[1].what + " " + zeroConf->publications()[1].name, "stop Apothecary");
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 2; }, 3s));
+    EXPECT_EQ(zeroConf->publications().back().name, "Pharmacy");
     EXPECT_EQ(running.port->zeroConfName(), "Pharmacy");
     // An unlabelled port announces nothing: the next publication is the next label's.
     running.port->setPortLabel(std::nullopt);
     EXPECT_EQ(changes, 2);
     running.port->setPortLabel(std::string("Herbier"));
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 3; }, 4s));
-    const auto events = zeroConf.events();
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 3; }, 4s));
+    const auto events = zeroConf->publications();
     EXPECT_EQ(events.back().name, "Herbier");
     EXPECT_EQ(events[events.size() - 2].what + " " + events[events.size() - 2].name,
               "stop Pharmacy");
 }
 
 TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfService) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     // Also for ports from a factory of the application's own.
     const auto manager = OSCManager::createWithInPortClass(
         [](uint16_t port, const std::optional<std::string>& label) {
             return OSCInPort::createWithPort(port, label);
         },
-        {}, std::string("_osc._udp"), zeroConf.service());
+        {}, std::string("_osc._udp"), zeroConf);
     const auto port = manager->createNewInputForPort(0, std::string("Chevrette"));
     ASSERT_TRUE(port);
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
-    EXPECT_EQ(zeroConf.events()[0].name, "Chevrette");
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
+    EXPECT_EQ(zeroConf->publications()[0].name, "Chevrette");
     EXPECT_EQ(port->zeroConfName(), "Chevrette");
     manager->removeInput(port);
-    EXPECT_EQ(zeroConf.count("stop"), 1u);
+    EXPECT_EQ(zeroConf->count("stop"), 1u);
 }
