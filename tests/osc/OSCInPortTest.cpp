@@ -66,7 +66,7 @@ TEST(OSCInPort, QuestionsGoOutOfThePortsOwnSocketAndOnlyQuestions) {
     port->dispatchQuery(documentationQuery("/synth"), nullptr, 1.0f, [](const auto&) {});
     port->dispatchQuery(nullptr, out, 1.0f, [](const auto&) {});
     EXPECT_EQ(port->_pendingQueryCount(), 0u);
-    EXPECT_EQ(peer.receive(200ms), std::nullopt);
+    EXPECT_TRUE(peer.takeArrived().empty());
 
     port->dispatchQuery(documentationQuery("/synth"), out, 1.0f, [](const auto&) {});
     sockaddr_in from{};
@@ -82,7 +82,7 @@ TEST(OSCInPort, QuestionsGoOutOfThePortsOwnSocketAndOnlyQuestions) {
     port->prepareToBeDeleted();
     port->_dispatchQuery(documentationQuery("/synth"), out);
     port->dispatchQuery(documentationQuery("/other"), out, 1.0f, [](const auto&) {});
-    EXPECT_EQ(peer.drain().size(), 1u);
+    EXPECT_EQ(peer.takeArrived().size(), 1u);
     EXPECT_EQ(port->_pendingQueryCount(), 1u);
 }
 

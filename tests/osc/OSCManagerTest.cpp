@@ -97,7 +97,7 @@ TEST(OSCManager, RemovingOutputsTakesThatPortAndAnnouncesEveryAttempt) {
     const auto kept = manager->createNewOutputToAddress(kLoopback, peer.port(), "kept");
     manager->deleteAllOutputs();
     kept->sendThisMessage(OSCMessage::createWithAddress(std::string("/x")));
-    EXPECT_EQ(peer.receive(100ms), std::nullopt);
+    EXPECT_TRUE(peer.takeArrived().empty());
     manager->deleteAllInputs();  // none: nothing announced
     EXPECT_EQ(notes(), "0/6/6");
 }
@@ -158,14 +158,14 @@ TEST(OSCManager, RepliesGoBackToWhereTheirQuestionCameFrom) {
     // One port made for the asker, used for both.
     ASSERT_EQ(manager->outPortArray()->lockCount(), 1u);
     EXPECT_EQ(manager->findOutputForIndex(0)->portLabel(), "OSC Out Port 1");
-    const auto datagrams = asker.drain();
+    const auto datagrams = asker.takeArrived();
     ASSERT_EQ(datagrams.size(), 2u);
     EXPECT_EQ(test::hex(datagrams[0]).substr(0, 23), "23 72 65 70 6C 79 00 00");  // "#reply"
     EXPECT_EQ(test::hex(datagrams[1]).substr(0, 23), "23 65 72 72 6F 72 00 00");  // "#error"
     // Without any receiving port a question goes nowhere.
     manager->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/x"),
                            manager->findOutputForIndex(0), 1.0f, [](const auto&) {});
-    EXPECT_EQ(asker.receive(100ms), std::nullopt);
+    EXPECT_TRUE(asker.takeArrived().empty());
 }
 
 TEST(OSCManager, MessagesGoToADelegateThatListens) {

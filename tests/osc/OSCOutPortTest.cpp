@@ -84,11 +84,11 @@ TEST(OSCOutPort, SendsOneDatagramEachAndReAimsOnlyToValidDestinations) {
     EXPECT_EQ(after.sin_port, before.sin_port);
     port->setPort(second.port());
     port->sendThisMessage(numbered("/switch", 1));
-    EXPECT_EQ(second.drain().size(), 1u);
+    EXPECT_EQ(second.takeArrived().size(), 1u);
     port->setAddressString(std::string("127.0.0.1"), first.port());
     port->sendThisMessage(numbered("/switch", 1));
-    EXPECT_EQ(first.drain().size(), 1u);
-    EXPECT_TRUE(second.drain().empty());
+    EXPECT_EQ(first.takeArrived().size(), 1u);
+    EXPECT_TRUE(second.takeArrived().empty());
     EXPECT_TRUE(capture.lines().empty());
 }
 
@@ -117,7 +117,7 @@ TEST(OSCOutPort, DeletedPortSendsAndLogsNothing) {
     port->setPort(listener.port());
     port->sendThisMessage(numbered("/switch", 1));
     EXPECT_FALSE(port->_socketOption(SOL_SOCKET, SO_TYPE).has_value());
-    EXPECT_FALSE(listener.receive(200ms));
+    EXPECT_TRUE(listener.takeArrived().empty());
     EXPECT_TRUE(capture.lines().empty());
 }
 
@@ -145,7 +145,7 @@ TEST(OSCOutPort, SocketFailureBailsAtCreationAndLeavesAReAimedPortBrokenUntilRep
                                         "\t\terr: OSCOutPort couldn't create the socket"}));
     EXPECT_EQ(port->port(), second.port());
     port->sendThisMessage(numbered("/switch", 1));  // broken: nothing goes out, nothing is logged
-    EXPECT_FALSE(second.receive(200ms));
+    EXPECT_TRUE(second.takeArrived().empty());
     EXPECT_EQ(capture.lines().size(), 3u);
     port->setPort(first.port());
     port->sendThisMessage(numbered("/switch", 1));

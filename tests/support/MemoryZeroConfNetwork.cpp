@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <optional>
 
 #include "basics/MainLoop.h"
 
@@ -16,6 +17,49 @@ public:
 private:
     std::shared_ptr<bool> alive;
 };
+
+class MemoryZeroConfNetwork::Publisher final : public OSCZeroConfPublisher {
+public:
+    explicit Publisher(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
+    void publish(const std::string& domain, const std::string& type, const std::string& name,
+                 uint16_t port) override {
+        setName(name);
+        add({"publish", domain, type, name, port});
+    }
+    void stop() override { add({"stop", "", "", name().value_or(""), 0}); }
+    std::optional<std::string> name() const override {
+        std::lock_guard guard(lock);
+        return published;
+    }
+
+private:
+    void setName(const std::string& name) {
+        std::lock_guard guard(lock);
+        published = name;
+    }
+    void add(Publication entry) {
+        std::lock_guard guard(journal->lock);
+        journal->entries.push_back(std::move(entry));
+    }
+    std::shared_ptr<Journal> journal;
+    mutable std::mutex lock;
+    std::optional<std::string> published;
+};
+
+std::shared_ptr<OSCZeroConfPublisher> MemoryZeroConfNetwork::createPublisher() {
+    return std::make_shared<Publisher>(journal);
+}
+
+std::vector<MemoryZeroConfNetwork::Publication> MemoryZeroConfNetwork::publications() const {
+    std::lock_guard guard(journal->lock);
+    return journal->entries;
+}
+
+size_t MemoryZeroConfNetwork::count(const std::string& what) const {
+    size_t n = 0;
+    for (const auto& entry : publications()) n += entry.what == what;
+    return n;
+}
 
 sockaddr_storage MemoryZeroConfNetwork::ipv4(const std::string& address, uint16_t port) {
     sockaddr_storage storage{};

@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,9 +14,20 @@ namespace vitrine::test {
 
 // A simulated service-discovery network: domains and services appear, resolve, move and vanish
 // when a test says so, from any thread; every callback is posted to the current MainLoop, in
-// command order, and skipped once its search has ended.
+// command order, and skipped once its search has ended. Publications made through it are
+// recorded in one journal (and not announced to its own searches).
 class MemoryZeroConfNetwork final : public OSCZeroConfService {
 public:
+    struct Publication {
+        std::string what;  // "publish" or "stop"
+        std::string domain, type, name;
+        uint16_t port = 0;
+        std::chrono::steady_clock::time_point when = std::chrono::steady_clock::now();
+    };
+    std::vector<Publication> publications() const;
+    size_t count(const std::string& what) const;
+    std::shared_ptr<OSCZeroConfPublisher> createPublisher() override;
+
     static sockaddr_storage ipv4(const std::string& address, uint16_t port);
     static sockaddr_storage ipv6Loopback(uint16_t port);
 
@@ -52,6 +64,13 @@ private:
     class Handle;
     std::unique_ptr<Search> add(std::vector<Entry>& list, Entry entry);
     static void deliver(const Entry& entry, std::function<void(const Entry&)> call);
+
+    struct Journal {
+        mutable std::mutex lock;
+        std::vector<Publication> entries;
+    };
+    class Publisher;
+    std::shared_ptr<Journal> journal = std::make_shared<Journal>();
 
     std::mutex lock;
     std::vector<std::string> domains;

@@ -1,16 +1,14 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "osc/OSCMessage.h"
 #include "osc/OSCPacket.h"
 #include "support/UdpListener.h"
+#include "support/Waiting.h"
 
 namespace vitrine::test {
 
@@ -39,16 +37,6 @@ inline Bytes join(std::initializer_list<Bytes> parts) {
     Bytes all;
     for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
-}
-
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 }  // namespace vitrine::test

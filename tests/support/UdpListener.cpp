@@ -1,5 +1,7 @@
 #include "support/UdpListener.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,6 +62,19 @@ std::optional<Bytes> UdpListener::receiveFrom(sockaddr_in& from,
 std::vector<Bytes> UdpListener::drain(std::chrono::milliseconds quiet) {
     std::vector<Bytes> all;
     while (auto datagram = receive(quiet)) all.push_back(std::move(*datagram));
+    return all;
+}
+
+std::vector<Bytes> UdpListener::takeArrived() {
+    static const Bytes marker{'\0', 'm', 'a', 'r', 'k', 'e', 'r', '\0'};
+    sendTo(boundPort, marker);
+    std::vector<Bytes> all;
+    sockaddr_in from{};
+    while (auto datagram = receiveFrom(from)) {
+        if (*datagram == marker && ntohs(from.sin_port) == boundPort) return all;
+        all.push_back(std::move(*datagram));
+    }
+    ADD_FAILURE() << "the listener's own marker did not come back";
     return all;
 }
 

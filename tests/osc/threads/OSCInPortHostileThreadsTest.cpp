@@ -63,7 +63,7 @@ TEST(OSCInPortHostile, HoldsLittleWhileDatagramsOfEmptyArraysPourIn) {
     // Paced so that the port always finds another one waiting when it has parsed the last.
     for (int i = 0; i < 150; ++i) {
         sender.sendTo(port->port(), heavy);
-        std::this_thread::sleep_for(1ms);
+        test::pace(1ms);
     }
     // The socket's buffer may have been full: asked again until it gets through.
     ASSERT_TRUE(test::waitUntil(

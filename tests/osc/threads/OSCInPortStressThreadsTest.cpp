@@ -12,7 +12,7 @@
 #include "osc/OSCInPort.h"
 #include "support/KernelUdpDrops.h"
 #include "support/OscWire.h"
-#include "support/RecordingZeroConfPublisher.h"
+#include "support/MemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -43,7 +43,7 @@ private:
 }  // namespace
 
 TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     const auto loop = RunLoop::create();
     const auto previousLoop = MainLoop::setCurrent(loop);
     std::thread mainThread([&] { loop->run(); });
@@ -59,7 +59,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
     std::shared_ptr<OSCInPort> port;
     onMain([&] {
         port = OSCInPort::createWithPort(0, std::string("flooded 0"));
-        port->setZeroConfService(zeroConf.service());
+        port->setZeroConfService(zeroConf);
         port->setDelegate(checker);
         port->setInterval(0.002);
         port->start();
@@ -73,7 +73,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
         while (churning.load()) {
             for (int i = 0; i < 25; ++i)
                 sender.sendTo(port->port(), test::encoded(test::numbered("/seq", nextSequence++)));
-            std::this_thread::sleep_for(1ms);
+            test::pace(1ms);
         }
     });
     test::UdpListener silent;
@@ -91,12 +91,18 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
             (void)port->createSnapshot();
             (void)port->description();
             (void)port->ipAddressString();
-            std::this_thread::sleep_for(3ms);
+            test::pace(3ms);
         }
     });
+    // Each round starts once the port has delivered more of the flood where it now is.
+    const auto delivered = [&] { return checker->countAndWrong().first; };
+    const auto moreDelivered = [&] {
+        const int64_t from = delivered();
+        EXPECT_TRUE(test::waitUntil([&] { return delivered() >= from + 50; }, 10s));
+    };
     std::set<uint16_t> portsUsed{port->port()};
     for (int round = 1; round <= 8; ++round) {
-        std::this_thread::sleep_for(120ms);
+        moreDelivered();
         onMain([&] {
             if (round % 2) {
                 port->setPortLabel("flooded " + std::to_string(round));
@@ -106,31 +112,30 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
         });
         portsUsed.insert(port->port());
     }
-    std::this_thread::sleep_for(100ms);
+    moreDelivered();
     churning = false;
     flooder.join();
     asker.join();
     EXPECT_GE(portsUsed.size(), 4u);
-    EXPECT_GT(checker->countAndWrong().first, 0);
 
     // Once the port holds still, only the kernel may lose anything.
-    std::this_thread::sleep_for(100ms);
-    const int64_t before = checker->countAndWrong().first;
+    ASSERT_TRUE(test::waitUntilSettled(delivered));
+    const int64_t before = delivered();
     const auto dropsBefore = test::kernelUdpDrops(port->port());
     constexpr int kFinal = 500;
     {
         test::UdpListener sender;
         for (int i = 0; i < kFinal; ++i) {
             sender.sendTo(port->port(), test::encoded(test::numbered("/seq", nextSequence++)));
-            if (i % 10 == 9) std::this_thread::sleep_for(2ms);
+            if (i % 10 == 9) test::pace(2ms);
         }
     }
-    test::waitUntil([&] { return checker->countAndWrong().first >= before + kFinal; }, 10s);
-    std::this_thread::sleep_for(100ms);
-    const auto dropsAfter = test::kernelUdpDrops(port->port());
-    const int64_t kernelDrops =
-        dropsBefore && dropsAfter ? static_cast<int64_t>(*dropsAfter - *dropsBefore) : 0;
-    EXPECT_EQ(checker->countAndWrong(), std::make_pair(before + kFinal - kernelDrops, int64_t{0}));
+    const auto kernelDrops = [&]() -> int64_t {
+        const auto dropsAfter = test::kernelUdpDrops(port->port());
+        return dropsBefore && dropsAfter ? static_cast<int64_t>(*dropsAfter - *dropsBefore) : 0;
+    };
+    test::waitUntil([&] { return delivered() + kernelDrops() >= before + kFinal; }, 10s);
+    EXPECT_EQ(checker->countAndWrong(), std::make_pair(before + kFinal - kernelDrops(), int64_t{0}));
 
     // Every filed question is answered by its timeout.
     test::waitUntil([&] { return port->_pendingQueryCount() == 0; });

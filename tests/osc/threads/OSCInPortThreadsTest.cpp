@@ -17,7 +17,7 @@
 #include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
 #include "support/OscWire.h"
-#include "support/RecordingZeroConfPublisher.h"
+#include "support/MemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -58,10 +58,12 @@ TEST(OSCInPortThreads, DatagramsAndBundlesReachTheDelegateOnTheReceivingThread) 
     const auto bundle = OSCBundle::create();
     for (int32_t i = 1; i <= 3; ++i) bundle->addElement(numbered("/b", i));
     running.send(encoded(bundle));
-    ASSERT_TRUE(running.recorder->waitFor(4));
-    std::this_thread::sleep_for(50ms);
+    // Delivered after everything sent before it: nothing more can come from those.
+    running.send(encoded(numbered("/end", 0)));
+    ASSERT_TRUE(running.recorder->waitFor(5));
     const auto heard = running.recorder->all();
-    ASSERT_EQ(heard.size(), 4u);
+    ASSERT_EQ(heard.size(), 5u);
+    EXPECT_EQ(heard[4].message->address(), "/end");
     EXPECT_NE(heard[0].thread, std::this_thread::get_id());
     EXPECT_EQ(heard[0].message->description(), "<OSCMessage '/list', '<OSCVal i 7>'>");
     // The sender is recorded as the datagram carried it, in network order.
@@ -77,11 +79,10 @@ TEST(OSCInPortThreads, DatagramsAndBundlesReachTheDelegateOnTheReceivingThread) 
                   "\t\terr: bytes isn't multiple of 4 in -[OSCInPort OSCThreadProc]"});
 }
 
-TEST(OSCInPortThreads, OnePassDeliversAllWaitingDatagramsInArrivalOrderOutsideItsLocks) {
+TEST(OSCInPortThreads, DatagramsPiledUpInTheSocketArriveInOrderOutsideThePortsLocks) {
     RunningPort running;
     // Long pauses between passes, so that the datagrams below pile up in the socket.
     running.port->setInterval(0.3);
-    std::this_thread::sleep_for(50ms);
     std::atomic<int> socketUsable{0};
     running.recorder->setHook([&](const auto&) {
         // Takes the socket's lock: a port that delivered while draining would hang here.
@@ -92,8 +93,6 @@ TEST(OSCInPortThreads, OnePassDeliversAllWaitingDatagramsInArrivalOrderOutsideIt
     ASSERT_TRUE(running.recorder->waitFor(kCount));
     const auto heard = running.recorder->all();
     for (int32_t i = 0; i < kCount; ++i) EXPECT_EQ(heard[i].message->value()->intValue(), i);
-    // One pass delivered them all: far less time between first and last than between passes.
-    EXPECT_LT(heard.back().when - heard.front().when, 150ms);
     EXPECT_EQ(socketUsable.load(), kCount);
 }
 
@@ -130,8 +129,8 @@ TEST(OSCInPortThreads, AnAnswerGoesToItsHandlerOnceAndNeverToTheDelegate) {
     running.send(encoded(reply));
     running.send(encoded(reply));
     running.send(encoded(numbered("/marker", 1)));
+    // Answers are handled in arrival order on the receiving thread, so both are behind the marker.
     ASSERT_TRUE(running.recorder->waitFor(1));
-    std::this_thread::sleep_for(100ms);
     EXPECT_EQ(answers.load(), 1);
     EXPECT_EQ(answered.get_future().get()->description(),
               "<OSCMsg Reply (<OSCVal s /synth/#documentation>, <OSCVal s a synthesiser>)>");
@@ -159,7 +158,7 @@ TEST(OSCInPortThreads, AnUnansweredQuestionGetsAnErrorAfterItsTimeoutEvenWithout
     EXPECT_EQ(error->messageType(), OSCMessageTypeError);
     EXPECT_EQ(error->value()->stringValue(), "/level/#current-value");
     EXPECT_GE(when - sent, 1000ms);
-    EXPECT_LE(when - sent, 1700ms);
+    EXPECT_LE(when - sent, 4s);
     EXPECT_EQ(port->_pendingQueryCount(), 0u);
     port->prepareToBeDeleted();
 }
@@ -178,10 +177,10 @@ TEST(OSCInPortThreads, MovingToATakenPortKeepsThePortWorkingOnItsOldOne) {
     EXPECT_TRUE(running.port->_threadRunning());
     running.send(encoded(numbered("/still", 1)));
     ASSERT_TRUE(running.recorder->waitFor(1));
-    // A free port is taken up, and the old one let go.
-    const uint16_t next = test::freeUdpPort();
-    running.port->setPort(next);
-    if (running.port->port() != next) GTEST_SKIP() << "port " << next << " was taken meanwhile";
+    // A port the system picks is taken up, and the old one let go.
+    running.port->setPort(0);
+    EXPECT_NE(running.port->port(), 0);
+    EXPECT_NE(running.port->port(), original);
     running.send(encoded(numbered("/moved", 2)));
     ASSERT_TRUE(running.recorder->waitFor(2));
     EXPECT_NE(OSCInPort::createWithPort(original), nullptr);
@@ -196,14 +195,16 @@ TEST(OSCInPortThreads, StopOnTheMainThreadWaitsAndElsewhereIsPostedToIt) {
     const auto before = Clock::now();
     running.port->stop();
     running.port->stop();
-    EXPECT_LT(Clock::now() - before, 100ms);
+    EXPECT_LT(Clock::now() - before, 2s);
     running.port->start();
     running.port->start();
     std::thread([&] { running.port->stop(); }).join();
-    std::this_thread::sleep_for(50ms);
     EXPECT_TRUE(running.port->_threadRunning());
-    std::dynamic_pointer_cast<RunLoop>(MainLoop::current())->runFor(50ms);
-    EXPECT_FALSE(running.port->_threadRunning());
+    const auto loop = std::dynamic_pointer_cast<RunLoop>(MainLoop::current());
+    EXPECT_TRUE(waitUntil([&] {
+        loop->runFor(5ms);
+        return !running.port->_threadRunning();
+    }));
 }
 
 TEST(OSCInPortThreads, AnExceptionInAPassIsLoggedAndTheThreadGoesOn) {
@@ -249,18 +250,18 @@ TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
 }
 
 TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     int changes = 0;
     auto observer = NotificationCenter::defaultCenter().addObserver(
         "OSCInPortsChangedNotification", [&](const Notification& notification) {
             EXPECT_EQ(notification.object, nullptr);
             ++changes;
         });
-    RunningPort running(std::string("Apothecary"), zeroConf.service());
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(zeroConf.count("publish"), 0u);
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
-    const auto first = zeroConf.events()[0];
+    const auto started = Clock::now();
+    RunningPort running(std::string("Apothecary"), zeroConf);
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
+    const auto first = zeroConf->publications()[0];
+    EXPECT_GE(first.when - started, 700ms);
     EXPECT_EQ(first.domain + " " + first.type + " " + first.name, "local. _osc._udp. Apothecary");
     EXPECT_EQ(first.port, running.port->port());
 
@@ -269,31 +270,35 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
     running.port->setPortLabel(std::string("Pharmacy"));
     EXPECT_EQ(changes, 1);
     // Withdrawn at once; the new name follows about a second later.
-    ASSERT_GE(zeroConf.events().size(), 2u);
-    EXPECT_EQ(zeroConf.events()[1].what + " " + zeroConf.events()[1].name, "stop Apothecary");
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 2; }, 3s));
-    EXPECT_EQ(zeroConf.events().back().name, "Pharmacy");
+    ASSERT_GE(zeroConf->publications().size(), 2u);
+    EXPECT_EQ(zeroConf->publications()[1].what + " " + zeroConf->publications()[1].name, "stop Apothecary");
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 2; }, 3s));
+    EXPECT_EQ(zeroConf->publications().back().name, "Pharmacy");
     EXPECT_EQ(running.port->zeroConfName(), "Pharmacy");
-    // An unlabelled port announces nothing.
+    // An unlabelled port announces nothing: the next publication is the next label's.
     running.port->setPortLabel(std::nullopt);
     EXPECT_EQ(changes, 2);
-    std::this_thread::sleep_for(1300ms);
-    EXPECT_EQ(zeroConf.count("publish"), 2u);
+    running.port->setPortLabel(std::string("Herbier"));
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 3; }, 4s));
+    const auto events = zeroConf->publications();
+    EXPECT_EQ(events.back().name, "Herbier");
+    EXPECT_EQ(events[events.size() - 2].what + " " + events[events.size() - 2].name,
+              "stop Pharmacy");
 }
 
 TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfService) {
-    test::RecordingZeroConfPublisher zeroConf;
+    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
     // Also for ports from a factory of the application's own.
     const auto manager = OSCManager::createWithInPortClass(
         [](uint16_t port, const std::optional<std::string>& label) {
             return OSCInPort::createWithPort(port, label);
         },
-        {}, std::string("_osc._udp"), zeroConf.service());
+        {}, std::string("_osc._udp"), zeroConf);
     const auto port = manager->createNewInputForPort(0, std::string("Chevrette"));
     ASSERT_TRUE(port);
-    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
-    EXPECT_EQ(zeroConf.events()[0].name, "Chevrette");
+    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
+    EXPECT_EQ(zeroConf->publications()[0].name, "Chevrette");
     EXPECT_EQ(port->zeroConfName(), "Chevrette");
     manager->removeInput(port);
-    EXPECT_EQ(zeroConf.count("stop"), 1u);
+    EXPECT_EQ(zeroConf->count("stop"), 1u);
 }
