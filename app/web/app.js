@@ -30,6 +30,8 @@
   const FADER_SEND_INTERVAL_MS = 50; // at most ~20 dimmer messages a second while dragging
   const FADER_SETTLE_MS = 600; // how long the thumb may wait for the controller after release
   const TOAST_MS = 4000;
+  // The controller's indicator title while the showcase does not answer its "/is".
+  const SHOWCASE_SILENT_TITLE = "Déconnecté";
 
   const app = document.getElementById("app");
   const $ = (selector) => app.querySelector(selector);
@@ -148,6 +150,13 @@
     return true;
   }
 
+  // A scene still goes out while the showcase is silent (it may only have missed an answer),
+  // but the operator should not take the picture for what the showcase shows.
+  function warnIfShowcaseSilent() {
+    if (state && state.connexion && state.connexion.title === SHOWCASE_SILENT_TITLE)
+      showToast("La vitrine ne répond pas : scène envoyée sans confirmation.");
+  }
+
   function socketUrl() {
     const scheme = location.protocol === "https:" ? "wss:" : "ws:";
     return `${scheme}//${location.host}/ws`;
@@ -264,7 +273,7 @@
   for (const button of sceneButtons) {
     button.addEventListener("click", () => {
       if (button.disabled || !controlEnabled(button.dataset.outlet)) return;
-      send({ action: button.dataset.action });
+      if (send({ action: button.dataset.action })) warnIfShowcaseSilent();
     });
   }
 
@@ -349,7 +358,9 @@
     if (drag && drag.pointerId === event.pointerId) moveTo(valueAt(event.clientY));
   });
   const release = (event) => {
-    if (drag && drag.pointerId === event.pointerId) endDrag(true);
+    if (!drag || drag.pointerId !== event.pointerId) return;
+    endDrag(true);
+    warnIfShowcaseSilent();
   };
   fader.addEventListener("pointerup", release);
   fader.addEventListener("pointercancel", release);
