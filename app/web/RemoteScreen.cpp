@@ -13,6 +13,7 @@
 #include "app/toolkit/Switch.h"
 #include "app/toolkit/View.h"
 #include "app/toolkit/ViewGeometry.h"
+#include "basics/MainLoop.h"
 
 namespace vitrine {
 
@@ -142,6 +143,8 @@ RemoteScreen::RemoteScreen(std::set<std::string> knownPictures)
 RemoteScreen::~RemoteScreen() {
     // Widgets shared with a controller may outlive the screen; they must not call out any more.
     changes->handler = nullptr;
+    // The timer's action points at this screen; both run on the main thread.
+    dropHeldFader();
 }
 
 std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& layoutEntry,
@@ -210,7 +213,11 @@ RemoteScreen::Reply RemoteScreen::handleClientText(std::string_view text) {
         const double v = value->get<double>();
         if (!std::isfinite(v) || v < 0.0 || v > 1.0) return {std::string(badFaderValue)};
         if (!slider->isEnabled()) return {std::string(faderUnavailable)};
-        slider->setValue(static_cast<float>(v));
+        const float level = static_cast<float>(v);
+        if (level == slider->value()) return {};
+        slider->setValue(level);
+        performFader(*target);
+        return {};
     } else if (const auto toggle = std::dynamic_pointer_cast<MasterSwitch>(target->widget)) {
         const auto on = message.find("on");
         if (on == message.end() || !on->is_boolean()) return {std::string(badSwitchState)};
@@ -220,8 +227,43 @@ RemoteScreen::Reply RemoteScreen::handleClientText(std::string_view text) {
     } else if (const auto control = std::dynamic_pointer_cast<Control>(target->widget)) {
         if (!control->isEnabled()) return {std::string(sceneUnavailable)};
     }
+    dropHeldFader();
     owner->performAction(action, target->widget);
     return {};
+}
+
+void RemoteScreen::performFader(const Target& target) {
+    if (heldFader) {
+        heldFader = target;
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(faderInterval) -
+        (now - faderSentAt);
+    if (wait <= std::chrono::steady_clock::duration::zero()) {
+        faderSentAt = now;
+        if (const auto owner = target.owner.lock())
+            owner->performAction(target.action, target.widget);
+        return;
+    }
+    heldFader = target;
+    faderTimer = MainLoop::current()->scheduleRepeatingTimer(wait, [this] { sendHeldFader(); });
+}
+
+void RemoteScreen::sendHeldFader() {
+    const std::optional<Target> held = std::move(heldFader);
+    dropHeldFader();
+    if (!held || !fader || !fader->isEnabled()) return;
+    faderSentAt = std::chrono::steady_clock::now();
+    // The action reads the slider, which holds the last value taken.
+    if (const auto owner = held->owner.lock()) owner->performAction(held->action, held->widget);
+}
+
+void RemoteScreen::dropHeldFader() {
+    heldFader.reset();
+    if (faderTimer) faderTimer->invalidate();
+    faderTimer.reset();
 }
 
 std::string RemoteScreen::stateMessage() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/toolkit/WidgetFactory.h"
+#include "basics/MainLoopTimer.h"
 
 namespace vitrine {
 
@@ -21,11 +23,19 @@ namespace vitrine {
 //
 // Refused input (unreadable, too long, unknown action, value out of range, disabled control)
 // changes nothing and gets an error text meant for the one page that sent it.
+//
+// The dimmer is bounded: a page (or anything speaking the protocol) may send values far faster
+// than the showcase should get scenes. A value takes the slider at once, but the whole-room scene
+// goes out at most once per faderInterval: the first at once, the later ones held and the last
+// of them sent by a main-loop timer when the interval is over. A value equal to the slider's
+// sends nothing, and any other action drops a held one, which it replaces.
 // Thread safety: none; everything runs on the main thread, as the widgets' owner does.
 class RemoteScreen : public WidgetFactory {
 public:
     // The longest page message taken; pages send a few dozen bytes.
     static constexpr size_t maxMessageSize = 4096;
+    // At most about 30 dimmed scenes a second reach the showcase.
+    static constexpr std::chrono::duration<double> faderInterval{1.0 / 30.0};
 
     struct Reply {
         // For the sender only, as an "error" message.
@@ -92,6 +102,14 @@ private:
     std::shared_ptr<Indicator> indicator;
     std::vector<std::pair<std::string, std::shared_ptr<Button>>> buttons;
     std::vector<Target> targets;
+
+    void performFader(const Target& target);
+    void sendHeldFader();
+    void dropHeldFader();
+    std::chrono::steady_clock::time_point faderSentAt{};
+    // Set while a value waits for the end of the interval; its timer fires once.
+    std::optional<Target> heldFader;
+    std::shared_ptr<MainLoopTimer> faderTimer;
 };
 
 }  // namespace vitrine

@@ -7,11 +7,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/toolkit/LayoutLoader.h"
 #include "app/web/RemoteScreen.h"
 #include "app/controller/SceneControl.h"
 #include "app/controller/ViewController.h"
+#include "basics/RunLoop.h"
 #include "osc/OSCOutPort.h"
 #include "support/ScenePictures.h"
 #include "support/UdpListener.h"
@@ -76,6 +78,51 @@ TEST_F(RemoteScreenTest, AcceptedInputRunsTheActionAndChangesTheState) {
     EXPECT_EQ(changes, afterFirst);
     controller->outlets.BG_image.lock()->showPicture("Missing.png");
     EXPECT_TRUE(state()["picture"].is_null());
+}
+
+// A burst of dimmer values puts two whole-room scenes on the wire: the first value at once, the
+// last one when the main loop's timer ends the interval. A value equal to the slider's sends
+// nothing; a scene chosen while a value is held replaces it for good.
+TEST_F(RemoteScreenTest, DimmerBurstSendsTheFirstAndTheLastValueOnly) {
+    const auto loop = RunLoop::create();
+    const auto previous = MainLoop::setCurrent(loop);
+    const auto fader = [this](int thousandths) {
+        return accept(R"({"action": "fader", "value": )" + std::to_string(thousandths / 1000.0) +
+                      "}");
+    };
+    const auto levels = [](int32_t level) {
+        SceneControl::Levels all;
+        all.fill(level);
+        return all;
+    };
+    for (int n = 0; n < 1000; ++n) {
+        EXPECT_EQ(screen.handleClientText(R"({"action": "fader", "value": )" +
+                                          std::to_string((200 + n * 600 / 999) / 1000.0) + "}")
+                      .error,
+                  std::nullopt);
+        // 255 * 0.2 truncated: the first value went out at once.
+        if (n == 0) {
+            EXPECT_EQ(controller->theList, levels(51));
+        }
+    }
+    EXPECT_EQ(state()["controls"]["fader"]["value"], 0.8);
+    EXPECT_TRUE(loop->runUntil([&] { return controller->theList == levels(204); },
+                               std::chrono::seconds(5)));
+    EXPECT_EQ(listener.drain().size(), 4u);
+
+    // Equal to the slider: nothing at all, not even a state change.
+    const int changesBefore = changes;
+    EXPECT_EQ(fader(800), 0u);
+    EXPECT_EQ(changes, changesBefore);
+
+    // Held, then replaced by a scene: the timer's end of interval sends nothing more.
+    EXPECT_EQ(fader(500), 2u);
+    EXPECT_EQ(screen.handleClientText(R"({"action": "fader", "value": 0.4})").error, std::nullopt);
+    EXPECT_EQ(accept(R"({"action": "mortier"})"), 2u);
+    loop->runFor(3 * std::chrono::duration_cast<RunLoop::Duration>(RemoteScreen::faderInterval));
+    EXPECT_TRUE(listener.drain(std::chrono::milliseconds(50)).empty());
+    EXPECT_EQ(controller->theList[0], 255);
+    MainLoop::setCurrent(previous);
 }
 
 TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
