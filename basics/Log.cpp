@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -67,7 +68,64 @@ std::string stringWithFormat(const char* format, ...) {
     return out;
 }
 
+namespace {
+thread_local LogThrottle* activeThrottle = nullptr;
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+LogThrottle::LogThrottle(std::string source, int linesPerInterval, double intervalSeconds)
+    : source(std::move(source)), limit(linesPerInterval), interval(intervalSeconds) {}
+
+LogThrottle::Scope::Scope(LogThrottle& throttle) : previous(activeThrottle) {
+    activeThrottle = &throttle;
+}
+
+LogThrottle::Scope::~Scope() {
+    activeThrottle = previous;
+}
+
+bool LogThrottle::admit(const char* format) {
+    const double now = steadySeconds();
+    auto kind = std::find_if(kinds.begin(), kinds.end(),
+                             [&](const Kind& known) { return known.format == format; });
+    if (kind == kinds.end()) {
+        kinds.push_back({format, now, 0, 0});
+        kind = kinds.end() - 1;
+    } else if (now - kind->windowStart >= interval) {
+        summarise(*kind, now);
+    }
+    if (kind->written < limit) {
+        ++kind->written;
+        return true;
+    }
+    ++kind->dropped;
+    return false;
+}
+
+void LogThrottle::flush() {
+    const double now = steadySeconds();
+    for (Kind& kind : kinds) {
+        if (kind.dropped > 0 && now - kind.windowStart >= interval) summarise(kind, now);
+    }
+}
+
+void LogThrottle::summarise(Kind& kind, double now) {
+    if (kind.dropped > 0) {
+        std::string_view text(kind.format);
+        while (!text.empty() && text.front() == '\t') text.remove_prefix(1);
+        Log::writeText(stringWithFormat(
+            "\t\tlog: %llu more lines like \"%.*s\" from %s in the last %g s", kind.dropped,
+            static_cast<int>(text.size()), text.data(), source.c_str(), interval));
+    }
+    kind = {kind.format, now, 0, 0};
+}
+
 void Log::write(const char* format, ...) {
+    if (activeThrottle && format && !activeThrottle->admit(format)) return;
     va_list args;
     va_start(args, format);
     std::string text = stringWithFormatV(format, args);

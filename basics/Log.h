@@ -44,6 +44,53 @@ private:
     Log::Sink previous;
 };
 
+// Holds back repeated lines that one thread writes on behalf of the network, so that a stream
+// of bad datagrams cannot fill the journal. While a Scope is active on a thread, each kind of
+// line Log::write is given there (a kind is its format text) is written at most
+// linesPerInterval times per interval; the rest are dropped before they are even formatted, and
+// once an interval in which lines were dropped has ended, one line says how many:
+// "\t\tlog: 1234 more lines like \"err: ...\" from <source> in the last 1 s".
+// The lines that do get through keep their exact texts. Summaries are written by the next line
+// of the same kind or by flush(), whichever comes first.
+// Thread safety: one thread at a time (the receiving thread of the port that owns it).
+class LogThrottle {
+public:
+    explicit LogThrottle(std::string source, int linesPerInterval = 5,
+                         double intervalSeconds = 1.0);
+
+    // Throttles Log::write on the calling thread until destroyed; scopes nest.
+    class Scope {
+    public:
+        explicit Scope(LogThrottle& throttle);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        LogThrottle* previous;
+    };
+
+    // Writes the summaries of intervals that have ended.
+    void flush();
+    void setSource(std::string newSource) { source = std::move(newSource); }
+
+private:
+    friend class Log;
+    struct Kind {
+        const char* format;
+        double windowStart;
+        int written;
+        unsigned long long dropped;
+    };
+    bool admit(const char* format);
+    void summarise(Kind& kind, double now);
+
+    std::string source;
+    int limit;
+    double interval;
+    std::vector<Kind> kinds;
+};
+
 // printf-style formatting into a std::string, for descriptions and log texts. A null format
 // gives an empty string.
 std::string stringWithFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the datagram entry, as a receiving port does. Every message it delivers
 // must encode again and decode to the same number of values, and a bundle made of all of them must
-// deliver them all again with its time tag: what the library receives, it can forward.
+// deliver them all again with its time tag: what the library receives, it can forward. Then the
+// messages are dispatched to the address space, which builds nodes from whatever addresses they
+// carry and answers their queries, and the tree is described and taken down again.
 
 #include <cmath>
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "basics/Log.h"
+#include "osc/OSCAddressSpace.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCMessageReceiver.h"
@@ -68,6 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The wire carries whole microseconds; a tag beyond the 32-bit seconds (microseconds of
         // a million or more can make one) is held at the last representable moment.
         if (tag && *sent < 4294967296.0 && !(std::fabs(*tag - *sent) <= 2e-6)) std::abort();
+    }
+
+    const auto space = OSCAddressSpace::mainAddressSpace();
+    for (const auto& message : messages) space->dispatchMessage(message);
+    (void)space->description();
+    if (const auto children = space->nodeContents()) {
+        for (const auto& child : children->lockCreateArrayCopy()) space->deleteLocalNode(child);
     }
     return 0;
 }

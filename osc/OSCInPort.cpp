@@ -73,6 +73,7 @@ thread_local std::stop_source* cancelOfThisThread = nullptr;
 OSCInPort::OSCInPort(Private, uint16_t port, std::optional<std::string> portLabel)
     : portNumber(port),
       buf(kBufferSize),
+      logThrottle("<OSCInPort>"),
       queryDict(std::make_shared<MutLockDict<OSCQueryReply>>()),
       label(std::move(portLabel)) {}
 
@@ -183,6 +184,11 @@ std::optional<std::string> OSCInPort::zeroConfName() const {
     return zeroConfDest->name();
 }
 
+void OSCInPort::setZeroConfService(std::shared_ptr<OSCZeroConfService> service) {
+    std::lock_guard guard(zeroConfLock);
+    zeroConfService = std::move(service);
+}
+
 std::optional<std::string> OSCInPort::ipAddressString() const {
     if (deleted.load() || !isBound.load()) return std::nullopt;
     sockaddr_in local{};
@@ -274,6 +280,8 @@ void OSCInPort::threadMain(std::weak_ptr<OSCInPort> weakPort,
     {
         const auto port = weakPort.lock();
         portOfThisThread = port.get();
+        // Only this thread uses the throttle; the port number is settled by now.
+        if (port) port->logThrottle.setSource(port->description());
     }
     raiseThreadPriority();
 
@@ -326,30 +334,38 @@ bool OSCInPort::runPass(ThreadControl& control) {
 }
 
 bool OSCInPort::receiveStep(ThreadControl& control) {
-    std::unique_lock guard(socketLock);
+    const auto passStart = std::chrono::steady_clock::now();
+    size_t passBytes = 0;
     for (int received = 0; received < kMostDatagramsPerPass; ++received) {
-        pollfd waited{sock.fd(), POLLIN, 0};
-        // The first wait of a pass waits for traffic; the later ones only confirm the drain.
-        const long waitMicroseconds = received == 0 ? kWaitMilliseconds * 1000L : drainWait.load();
-        const timespec timeout{0, waitMicroseconds * 1000L};
-        const int ready = sock.valid() ? ::ppoll(&waited, 1, &timeout, nullptr) : -1;
-        if (ready < 0 && errno == EINTR) break;
-        if (ready < 0 || (ready > 0 && (waited.revents & POLLNVAL))) {
-            guard.unlock();
-            Log::write("\t\terr: socket got closed unexpectedly");
-            // From this thread stop is handed to the main thread; the loop ends here rather
-            // than failing on every pass until the main thread gets to it.
-            stop();
-            control.cancel.request_stop();
-            return false;
-        }
-        if (ready == 0) break;
-
         sockaddr_in from{};
-        from.sin_family = AF_INET;
-        socklen_t fromLength = sizeof from;
-        const ssize_t length = recvfrom(sock.fd(), buf.data(), kBufferSize, 0,
-                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
+        ssize_t length = 0;
+        {
+            // Held for the wait and the read only: queries may be sent meanwhile parsing.
+            std::unique_lock guard(socketLock);
+            pollfd waited{sock.fd(), POLLIN, 0};
+            // The first wait of a pass waits for traffic; the later ones only confirm the drain.
+            const long waitMicroseconds =
+                received == 0 ? kWaitMilliseconds * 1000L : drainWait.load();
+            const timespec timeout{0, waitMicroseconds * 1000L};
+            const int ready = sock.valid() ? ::ppoll(&waited, 1, &timeout, nullptr) : -1;
+            if (ready < 0 && errno == EINTR) break;
+            if (ready < 0 || (ready > 0 && (waited.revents & POLLNVAL))) {
+                guard.unlock();
+                Log::write("\t\terr: socket got closed unexpectedly");
+                // From this thread stop is handed to the main thread; the loop ends here rather
+                // than failing on every pass until the main thread gets to it.
+                stop();
+                control.cancel.request_stop();
+                return false;
+            }
+            if (ready == 0) break;
+            from.sin_family = AF_INET;
+            socklen_t fromLength = sizeof from;
+            length = recvfrom(sock.fd(), buf.data(), kBufferSize, 0,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+        }
+
+        const LogThrottle::Scope quiet(logThrottle);
         if (length <= 0) {
             Log::write("\t\terr on recvfrom: %i", length < 0 ? errno : 0);
         } else if (length % 4 != 0) {
@@ -360,9 +376,20 @@ bool OSCInPort::receiveStep(ThreadControl& control) {
             buf[static_cast<size_t>(length)] = 0;
             parseRawBuffer(buf.data(), static_cast<int32_t>(length), from.sin_addr.s_addr,
                            from.sin_port);
+            passBytes += static_cast<size_t>(length);
+        }
+        if (passBytes >= kMostBytesPerPass || scratchCount() >= kMostMessagesPerPass ||
+            std::chrono::steady_clock::now() - passStart >= kLongestPass) {
+            break;
         }
     }
+    logThrottle.flush();
     return true;
+}
+
+size_t OSCInPort::scratchCount() {
+    std::lock_guard guard(scratchLock);
+    return scratchArray.size();
 }
 
 void OSCInPort::setDrainWaitMicroseconds(int32_t microseconds) {
@@ -437,7 +464,8 @@ void OSCInPort::publishIfDue() {
     if (zeroConfDest || zeroConfSwatch.timeSinceStart() <= kPublicationDelay) return;
     const auto name = portLabel();
     if (!name) return;
-    zeroConfDest = OSCZeroConfPublisher::create();
+    if (!zeroConfService) zeroConfService = OSCZeroConfService::createSilent();
+    zeroConfDest = zeroConfService->createPublisher();
     zeroConfDest->publish("local.", "_osc._udp.", *name, portNumber.load());
 }
 

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "basics/Log.h"
 #include "basics/MutLockDict.h"
 #include "basics/SpinLock.h"
 #include "basics/XJStopwatch.h"
@@ -22,17 +24,27 @@
 #include "osc/OSCQueryReply.h"
 #include "osc/OSCQueryReplyDelegate.h"
 #include "osc/OSCZeroConfPublisher.h"
+#include "osc/OSCZeroConfService.h"
 #include "osc/UdpSocket.h"
 
 namespace vitrine {
 
 // A UDP socket bound to one local port on every IPv4 interface, with a receiving thread of its
-// own. Each pass the thread waits up to 1 ms for the socket, drains every waiting datagram into
+// own. Each pass the thread waits up to 1 ms for the socket, drains the waiting datagrams into
 // the port's one receive buffer, parses them, and only then delivers the pass's messages in
 // arrival order outside all locks: replies and errors to the questions they answer, everything
-// else to the delegate. The port also sends questions out of its own socket (so their answers
-// come back here), answers questions that ran out of time with an error, and announces itself on
-// the network under its label about a second after it starts.
+// else to the delegate.
+//
+// A pass is bounded, so that whatever arrives the port holds little and answers keep flowing:
+// it delivers once it has parsed kMostBytesPerPass bytes of datagrams or holds
+// kMostMessagesPerPass messages, or kLongestPass after it began, and the next pass goes on
+// draining where it stopped. A datagram parses into at most 64 bytes of messages and values per
+// byte received, so a pass holds at most about 16 MiB. The lines the parser and the port write
+// about bad datagrams are throttled per port (LogThrottle: five of each kind a second, then a
+// count), and texts from the network appear in them cut to a short prefix. The port also sends
+// questions out of its own socket (so their answers come back here), answers questions that ran out
+// of time with an error, and announces itself on the network under its label about a second after
+// it starts.
 //
 // The main-thread rule: stop (and with it setPort, setPortLabel) must run on the main thread
 // (MainLoop::current()) to wait for the receiving thread; called elsewhere, stop is posted there
@@ -49,6 +61,9 @@ public:
 
     // The largest UDP payload over IPv4, and the size of each port's receive buffer.
     static constexpr int kBufferSize = 65506;
+    static constexpr size_t kMostBytesPerPass = 256 * 1024;
+    static constexpr size_t kMostMessagesPerPass = 1024;
+    static constexpr std::chrono::milliseconds kLongestPass{20};
 
     // A bound but not yet started port, or nothing (after "\t\terr: -[OSCInPort
     // initWithPort:labelled:] - BAIL") when the socket cannot be made or bound. Port 0 lets the
@@ -71,8 +86,12 @@ public:
     bool bound() const { return isBound.load(); }
     std::shared_ptr<OSCInPortDelegate> delegate() const;
     void setDelegate(const std::weak_ptr<OSCInPortDelegate>& newDelegate);
-    // The name of the current announcement, also after stop withdrew it; nothing before the first.
+    // The name of the current announcement as finally registered (the network may have renamed
+    // it), also after stop withdrew it; nothing before the first.
     std::optional<std::string> zeroConfName() const;
+    // Where the port announces itself from its next publication on; the manager hands each of
+    // its ports its own facility. Until then, and for an empty one, announcements stay silent.
+    void setZeroConfService(std::shared_ptr<OSCZeroConfService> service);
     // "0.0.0.0" (the port listens on every interface); nothing when deleted or unbound.
     std::optional<std::string> ipAddressString() const;
     double interval() const { return pause.load(); }
@@ -134,6 +153,7 @@ private:
     // One pass of the receiving loop; false when the loop must end.
     bool runPass(ThreadControl& control);
     bool receiveStep(ThreadControl& control);
+    size_t scratchCount();
     void expireQueries();
     void publishIfDue();
     void withdrawPublication();
@@ -157,6 +177,8 @@ private:
     std::atomic<double> pause{0.01};
     std::atomic<int32_t> drainWait{1000};
 
+    LogThrottle logThrottle;
+
     SpinLock scratchLock;
     std::vector<std::shared_ptr<OSCMessage>> scratchArray;
 
@@ -176,6 +198,7 @@ private:
     mutable std::mutex zeroConfLock;
     XJStopwatch zeroConfSwatch;
     std::shared_ptr<OSCZeroConfPublisher> zeroConfDest;
+    std::shared_ptr<OSCZeroConfService> zeroConfService;
 
     mutable SpinLock delegateLock;
     std::weak_ptr<OSCInPortDelegate> delegateRef;

@@ -128,6 +128,7 @@ std::shared_ptr<OSCInPort> OSCManager::createNewInputForPort(
         created = inFactory(static_cast<uint16_t>(port & 0xFFFF), label);
         if (created) {
             created->setDelegate(weak_from_this());
+            if (zeroConf) created->setZeroConfService(zeroConf->zeroConfService());
             created->start();
             inPorts->addObject(created);
         }

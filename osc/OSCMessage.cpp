@@ -96,18 +96,18 @@ void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
     addValue(OSCValue::createWithNSDataBlob(std::move(data)));
 }
 
-void OSCMessage::addValue(const std::shared_ptr<OSCValue>& newValue) {
+void OSCMessage::addValue(std::shared_ptr<OSCValue> newValue) {
     if (!newValue) return;
     if (count == 0) {
-        single = newValue;
+        single = std::move(newValue);
     } else if (count == 1) {
         values.emplace();
         values->reserve(static_cast<size_t>(reserved));
         values->push_back(std::move(single));
         single.reset();
-        values->push_back(newValue);
+        values->push_back(std::move(newValue));
     } else {
-        values->push_back(newValue);
+        values->push_back(std::move(newValue));
     }
     ++count;
 }

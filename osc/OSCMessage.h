@@ -83,7 +83,7 @@ public:
     // The blob shares the buffer.
     void addNSDataBlob(std::shared_ptr<const OSCData> data);
     // An empty pointer is ignored.
-    void addValue(const std::shared_ptr<OSCValue>& newValue);
+    void addValue(std::shared_ptr<OSCValue> newValue);
     // Room for `expected` values in all, so that appending them grows the list at most once;
     // a hint only, which changes nothing a reader can see.
     void reserveValues(int32_t expected);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -38,16 +39,24 @@ constexpr QuerySuffix kQuerySuffixes[] = {
 };
 
 // Raw bytes made readable for a log line: UTF-8 as it is, anything else byte by byte as \xNN.
-std::string loggableText(std::span<const uint8_t> bytes) {
-    if (auto text = stringWithBytes(bytes.data(), bytes.size())) return *text;
+// Only the first kLoggedBytes are shown, then how long the whole was, so that a datagram cannot
+// make a log line much longer than this.
+constexpr size_t kLoggedBytes = 48;
+std::string loggableText(std::span<const uint8_t> whole) {
+    const auto bytes = whole.first(std::min(whole.size(), kLoggedBytes));
     std::string text;
-    for (uint8_t byte : bytes) {
-        if (byte < 0x80) {
-            text += static_cast<char>(byte);
-        } else {
-            text += stringWithFormat("\\x%02X", byte);
+    if (auto decoded = stringWithBytes(bytes.data(), bytes.size())) {
+        text = std::move(*decoded);
+    } else {
+        for (uint8_t byte : bytes) {
+            if (byte < 0x80) {
+                text += static_cast<char>(byte);
+            } else {
+                text += stringWithFormat("\\x%02X", byte);
+            }
         }
     }
+    if (bytes.size() < whole.size()) text += stringWithFormat("... (%zu bytes)", whole.size());
     return text;
 }
 
@@ -150,6 +159,13 @@ private:
     AddressScan result;
 };
 
+// The tags whose values take data bytes (at least four each).
+constexpr auto kCarriesData = [] {
+    std::array<uint8_t, 256> table{};
+    for (const char tag : std::string_view("ifhdtcrmEsSb")) table[static_cast<uint8_t>(tag)] = 1;
+    return table;
+}();
+
 // The walk over the type tags: decodes each argument at the data position and appends it to the
 // innermost open array, or to the message.
 class ArgumentWalker {
@@ -159,6 +175,13 @@ public:
 
     // False, with the reason logged, when the message must be dropped.
     bool walk(size_t firstTag, size_t tagEnd) {
+        // Room for every value the tags can make from the data that is there, in one block.
+        size_t withData = 0;
+        for (size_t t = firstTag; t < tagEnd; ++t) {
+            const uint8_t tag = in.data()[t];
+            withData += kCarriesData[tag];
+        }
+        const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4));
         for (size_t t = firstTag; t < tagEnd; ++t) {
             switch (takeTag(in.data()[t])) {
                 case Step::ok:
@@ -178,11 +201,11 @@ public:
 private:
     enum class Step { ok, truncated, tooDeep };
 
-    void append(const std::shared_ptr<OSCValue>& value) {
+    void append(std::shared_ptr<OSCValue> value) {
         if (open.empty()) {
-            message.addValue(value);
+            message.addValue(std::move(value));
         } else {
-            open.back()->addValue(value);
+            open.back()->addValue(std::move(value));
         }
     }
 
@@ -321,8 +344,8 @@ std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, u
     }
     // One list of the right size for the usual message; a long tag string (which may be mostly
     // arrays or tags without data) still lets the list grow as values actually arrive.
-    message->reserveValues(static_cast<int32_t>(std::min<size_t>(*tagEnd - tagStart - 1,
-                                                                 kMostValuesReservedAtOnce)));
+    message->reserveValues(
+        static_cast<int32_t>(std::min<size_t>(*tagEnd - tagStart - 1, kMostValuesReservedAtOnce)));
     ArgumentWalker walker(in, *message, OSCByteReader::nextMultipleOf4Above(*tagEnd));
     if (!walker.walk(tagStart + 1, *tagEnd)) return nullptr;
     return message;

@@ -121,14 +121,36 @@ T payloadOr(const OSCValue::Payload& payload, T fallback) {
 OSCValue::OSCValue(Private, OSCValueType type, Payload payload)
     : valueType(type), value(std::move(payload)) {}
 
+namespace {
+thread_local OSCValue::Batch* openBatch = nullptr;
+}
+
+OSCValue::Batch::Batch(size_t capacity) : previous(openBatch) {
+    if (capacity == 0) return;
+    block = std::make_shared<std::vector<OSCValue>>();
+    block->reserve(capacity);
+    openBatch = this;
+}
+
+OSCValue::Batch::~Batch() {
+    if (block) openBatch = previous;
+}
+
+std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, Payload payload) {
+    if (Batch* batch = openBatch; batch && batch->block->size() < batch->block->capacity()) {
+        // Within the reserved room, so the values already placed never move.
+        batch->block->emplace_back(Private{}, type, std::move(payload));
+        return std::shared_ptr<OSCValue>(batch->block, &batch->block->back());
+    }
+    return std::make_shared<OSCValue>(Private{}, type, std::move(payload));
+}
+
 std::shared_ptr<OSCValue> OSCValue::createWithInt(int32_t number) {
-    return std::make_shared<OSCValue>(Private{}, OSCValInt,
-                                      Payload{std::in_place_type<int32_t>, number});
+    return make(OSCValInt, Payload{std::in_place_type<int32_t>, number});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithFloat(float number) {
-    return std::make_shared<OSCValue>(Private{}, OSCValFloat,
-                                      Payload{std::in_place_type<float>, number});
+    return make(OSCValFloat, Payload{std::in_place_type<float>, number});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::string>& text) {
@@ -136,15 +158,13 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::st
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
         return nullptr;
     }
-    return std::make_shared<OSCValue>(Private{}, OSCValString,
-                                      std::make_shared<const std::string>(*text));
+    return make(OSCValString, std::make_shared<const std::string>(*text));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64_t microSeconds) {
     const uint64_t word = (static_cast<uint64_t>(static_cast<uint32_t>(seconds)) << 32) |
                           static_cast<uint32_t>(microSeconds);
-    return std::make_shared<OSCValue>(Private{}, OSCValTimeTag,
-                                      Payload{std::in_place_type<uint64_t>, word});
+    return make(OSCValTimeTag, Payload{std::in_place_type<uint64_t>, word});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
@@ -168,18 +188,15 @@ std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithLongLong(int64_t number) {
-    return std::make_shared<OSCValue>(Private{}, OSCValInt64,
-                                      Payload{std::in_place_type<int64_t>, number});
+    return make(OSCValInt64, Payload{std::in_place_type<int64_t>, number});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDouble(double number) {
-    return std::make_shared<OSCValue>(Private{}, OSCValDouble,
-                                      Payload{std::in_place_type<double>, number});
+    return make(OSCValDouble, Payload{std::in_place_type<double>, number});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithChar(int8_t character) {
-    return std::make_shared<OSCValue>(Private{}, OSCValChar,
-                                      Payload{std::in_place_type<int8_t>, character});
+    return make(OSCValChar, Payload{std::in_place_type<int8_t>, character});
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor>& color) {
@@ -187,16 +204,13 @@ std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithColor:]");
         return nullptr;
     }
-    return std::make_shared<OSCValue>(Private{}, OSCValColor,
-                                      std::make_shared<const OSCColor>(*color));
+    return make(OSCValColor, std::make_shared<const OSCColor>(*color));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithMIDIChannel(uint8_t channel, uint8_t status,
                                                           uint8_t data1, uint8_t data2) {
-    return std::make_shared<OSCValue>(
-        Private{}, OSCValMIDI,
-        Payload{std::in_place_type<std::array<uint8_t, 4>>,
-                std::array<uint8_t, 4>{channel, status, data1, data2}});
+    return make(OSCValMIDI, Payload{std::in_place_type<std::array<uint8_t, 4>>,
+                                    std::array<uint8_t, 4>{channel, status, data1, data2}});
 }
 
 // True, false, nil and infinity carry no data and never change, so every message shares one
@@ -220,12 +234,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithInfinity() {
 }
 
 std::shared_ptr<OSCValue> OSCValue::createArray() {
+    // Never in a batch: the array holds its elements, which may be in the batch's block, and the
+    // block holding the array would then keep itself alive.
     return std::make_shared<OSCValue>(Private{}, OSCValArray, std::make_shared<ValueList>());
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithNSDataBlob(std::shared_ptr<const OSCData> data) {
     if (!data) return nullptr;
-    return std::make_shared<OSCValue>(Private{}, OSCValBlob, std::move(data));
+    return make(OSCValBlob, std::move(data));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t days, int32_t hours,
@@ -241,8 +257,7 @@ std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t day
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEChunk(int32_t packedWord) {
-    return std::make_shared<OSCValue>(Private{}, OSCValSMPTE,
-                                      Payload{std::in_place_type<int32_t>, packedWord});
+    return make(OSCValSMPTE, Payload{std::in_place_type<int32_t>, packedWord});
 }
 
 int32_t OSCValue::intValue() const {
@@ -566,7 +581,7 @@ std::shared_ptr<OSCValue> OSCValue::copy() const {
             return duplicate;
         }
         default:
-            return std::make_shared<OSCValue>(Private{}, valueType, value);
+            return make(valueType, value);
     }
 }
 

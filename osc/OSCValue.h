@@ -122,6 +122,24 @@ public:
 
     OSCValue(Private, OSCValueType type, Payload payload);
 
+    // While a Batch exists on a thread, the values created there (other than arrays and the
+    // shared true, false, nil and infinity) are placed in one block with room for `capacity` values, made
+    // once, instead of one allocation each; beyond its room they are made one by one. Each value
+    // keeps the whole block alive. The parser opens one per message, sized by its tags, so a
+    // received "/list" of 24 numbers costs one allocation for its values instead of 24.
+    class Batch {
+    public:
+        explicit Batch(size_t capacity);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        friend class OSCValue;
+        Batch* previous;
+        std::shared_ptr<std::vector<OSCValue>> block;
+    };
+
     OSCValueType type() const { return valueType; }
 
     // Payload readers, meant for values of the matching type; any other type reads as 0, "",
@@ -183,6 +201,7 @@ public:
     static std::string descriptionOfValues(const std::vector<std::shared_ptr<OSCValue>>& values);
 
 private:
+    static std::shared_ptr<OSCValue> make(OSCValueType type, Payload payload);
     const std::array<uint8_t, 4>& midiBytes() const;
     bool holds(const OSCValue* candidate) const;
 

@@ -8,15 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "osc/OSCZeroConfPublisher.h"
+
 namespace vitrine {
 
-// The service-discovery facility a manager browses through: registration domains, the services
-// of one type in a domain, and the resolution of one service to socket addresses. A manager is
-// handed one at construction, so each application or test chooses its own network.
+// The service-discovery facility a manager browses and publishes through: registration domains,
+// the services of one type in a domain, the resolution of one service to socket addresses, and
+// the announcements of its receiving ports. A manager is handed one at construction and hands it
+// to each receiving port it makes, so each application or test chooses its own network.
 //
-// Every callback runs on the current MainLoop's thread, one at a time, and never after the
-// handle of its search has been destroyed there. Destroying a handle ends the search.
-// Thread safety: the operations are called on the main thread only.
+// Every search callback runs on the MainLoop that was current when the search began, one at a
+// time, and never after the handle of its search has been destroyed there. Destroying a handle
+// ends the search.
+// Thread safety: searches are made on the main thread; createPublisher from any thread.
 class OSCZeroConfService {
 public:
     // An operation under way; destroy it to end it.
@@ -44,10 +48,16 @@ public:
                                             const std::string& domain,
                                             std::chrono::duration<double> timeout,
                                             AddressCallback resolved, ErrorCallback failed) = 0;
+    // A new, not yet published announcement; never empty. The base one announces nothing and
+    // only remembers the name it was given.
+    virtual std::shared_ptr<OSCZeroConfPublisher> createPublisher();
 
     // Finds nothing and reports nothing: for managers that should not browse.
     static std::shared_ptr<OSCZeroConfService> createSilent();
-    // The facility a manager gets when none is given.
+    // The facility a manager gets when none is given: the system's mDNS daemon, one client for
+    // the whole process. Without a system bus to reach the daemon by, it logs one line (once per
+    // process) and is the silent facility; with a bus but no daemon yet, it logs one line and
+    // starts discovering when the daemon appears.
     static std::shared_ptr<OSCZeroConfService> createDefault();
 };
 

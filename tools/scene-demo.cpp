@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "support/MemoryWidgetSet.h"
 #include "app/controller/ViewController.h"
 #include "osc/OSCOutPort.h"
+#include "support/MemoryWidgetSet.h"
 
 using namespace vitrine;
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "simulator/ShowcaseSimulator.h"
+#include "tools/ToolSupport.h"
 
 using namespace vitrine;
 
@@ -59,12 +60,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The signals are taken by sigwait below, never by a handler, so every thread blocks them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = tools::blockStopSignals();
 
     std::mutex printing;
     const auto print = [&printing](const std::string& line) {
@@ -82,8 +78,7 @@ int main(int argc, char** argv) {
           (options.silent ? ", silent"
                           : ", answering on port " + std::to_string(options.answerPort)));
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    tools::waitForStopSignal(stopSignals);
     simulator->stop();
     return 0;
 }

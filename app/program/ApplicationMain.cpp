@@ -122,7 +122,8 @@ int ApplicationMain(int argc, char** argv, const std::optional<std::string>& pri
     std::string failure = badAddress ? badAddress.message() : std::string();
     std::shared_ptr<WebServer> server;
     if (!badAddress)
-        server = WebServer::create(io, screen, {httpAddress, options.httpPort}, failure);
+        server = WebServer::create(io, screen, {httpAddress, options.httpPort}, failure, {},
+                                   options.allowedHosts);
     if (!server) {
         Log::write("\t\terr: cannot serve the page on %s:%u: %s", options.httpAddress.c_str(),
                    static_cast<unsigned>(options.httpPort), failure.c_str());

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "app/web/AllowedHosts.h"
+
 namespace vitrine {
 
 namespace {
@@ -27,7 +29,7 @@ bool isIPv4Address(std::string_view text) {
 
 const char* CommandLine::usage() {
     return "Usage: showcase-controller [--http ADDRESS:PORT] [--showcase ADDRESS[:PORT]]\n"
-           "                           [--listen PORT] [--demo] [--help]\n"
+           "                           [--listen PORT] [--allow-host NAME]... [--demo] [--help]\n"
            "Remote control of the showcase. Serves the control page on http://ADDRESS:PORT/\n"
            "(every interface, port 8080, by default; 127.0.0.1:8080 with --demo), sends the\n"
            "scenes over OSC to the showcase (192.168.1.255 port 10000) and shows whether it\n"
@@ -35,6 +37,9 @@ const char* CommandLine::usage() {
            "  --http ADDRESS:PORT        where the page is served\n"
            "  --showcase ADDRESS[:PORT]  where the scenes go (port 10000 if not given)\n"
            "  --listen PORT              the UDP port the showcase answers to (12000)\n"
+           "  --allow-host NAME          serve requests for NAME too; the page answers only to\n"
+           "                             the machine's addresses and host name (and localhost\n"
+           "                             on loopback) otherwise; may be repeated\n"
            "  --demo                     run a showcase simulator on 127.0.0.1 and aim at it\n"
            "  --help                     this text\n"
            "Stops on Ctrl-C (SIGINT) or SIGTERM.\n";
@@ -59,12 +64,19 @@ CommandLine CommandLine::parse(const std::vector<std::string_view>& arguments) {
             line.demo = true;
             continue;
         }
-        if (option != "--http" && option != "--showcase" && option != "--listen")
+        if (option != "--http" && option != "--showcase" && option != "--listen" &&
+            option != "--allow-host")
             return fail("unknown option '" + std::string(option) + "'");
         if (i + 1 >= arguments.size()) return fail(std::string(option) + " needs a value");
         const std::string_view value = arguments[++i];
         const auto colon = value.rfind(':');
-        if (option == "--listen") {
+        if (option == "--allow-host") {
+            const auto name = AllowedHosts::parseAuthority(value);
+            if (!name || name->port)
+                return fail("--allow-host needs a host name or address, not '" +
+                            std::string(value) + "'");
+            line.allowedHosts.push_back(name->name);
+        } else if (option == "--listen") {
             const auto port = portNumber(value);
             if (!port)
                 return fail("--listen needs a port number, not '" + std::string(value) + "'");

@@ -23,6 +23,8 @@ struct CommandLine {
     ShowcaseEndpoints showcase;
     // Start a showcase simulator on loopback and aim the controller at it.
     bool demo = false;
+    // Further names the page may be reached under (a DNS name given to the machine, say).
+    std::vector<std::string> allowedHosts;
 
     static CommandLine parse(const std::vector<std::string_view>& arguments);
     static const char* usage();

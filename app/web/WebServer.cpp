@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <functional>
+#include <list>
+#include <map>
 #include <set>
 #include <string_view>
 
 #include "app/toolkit/EmbeddedFile.h"
+#include "app/web/AllowedHosts.h"
 #include "app/web/RemoteScreen.h"
 #include "basics/Log.h"
 
@@ -35,6 +39,12 @@ beast::string_view text(std::string_view view) {
 }
 
 class PageSession;
+class ConnectionSlot;
+
+// A connection that ends with an error response before its request was read to the end reads
+// what the client still sends for this long after the answer, so that closing with unread
+// input does not reset the connection and lose the answer on the way.
+constexpr auto lingerTimeout = std::chrono::seconds(2);
 
 std::optional<EmbeddedFile> webFile(std::string_view name) {
     const auto files = embeddedWebFiles();
@@ -110,45 +120,60 @@ std::string_view pathOf(std::string_view target) {
     return target.substr(0, target.find_first_of("?#"));
 }
 
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// A browser's socket is taken only from a page of this server: another site open on a tablet
-// must not drive the showcase. Clients that send no Origin are not browsers.
-bool originAllowed(const http::request<http::string_body>& request) {
-    const auto origin = request.find(http::field::origin);
-    if (origin == request.end()) return true;
-    const std::string_view value(origin->value().data(), origin->value().size());
-    const auto scheme = value.find("://");
-    if (scheme == std::string_view::npos) return false;
-    std::string_view host = value.substr(scheme + 3);
-    if (!host.empty() && host.back() == '/') host.remove_suffix(1);
-    const auto hostHeader = request.find(http::field::host);
-    if (hostHeader == request.end()) return false;
-    return equalIgnoringCase(
-        host, std::string_view(hostHeader->value().data(), hostHeader->value().size()));
+// Why a request is refused before it is served, if it is: it must name this controller in its
+// one Host, and a socket must come from a page this controller served (an http:// or https://
+// Origin with the Host's name and port), so that another site open on a tablet, rebinding
+// domains included, cannot drive the showcase.
+std::optional<http::status> refusal(const http::request<http::string_body>& request,
+                                    AllowedHosts& hosts, const asio::ip::address& arrivedOn) {
+    const auto value = [&](http::field field) {
+        const auto found = request.find(field);
+        return std::string_view(found->value().data(), found->value().size());
+    };
+    if (request.count(http::field::host) != 1 || request.count(http::field::origin) > 1)
+        return http::status::bad_request;
+    const auto host = AllowedHosts::parseAuthority(value(http::field::host));
+    if (!host) return http::status::bad_request;
+    if (!hosts.allows(host->name, arrivedOn)) return http::status::misdirected_request;
+    if (!websocket::is_upgrade(request)) return std::nullopt;
+    if (request.count(http::field::origin) == 0) return http::status::forbidden;
+    const auto origin = AllowedHosts::parseOrigin(value(http::field::origin));
+    if (!origin || origin->authority.name != host->name) return http::status::forbidden;
+    // Without a port each side means its default one: the Origin's scheme's.
+    const uint16_t defaultPort = origin->secure ? 443 : 80;
+    if (origin->authority.port.value_or(defaultPort) != host->port.value_or(defaultPort))
+        return http::status::forbidden;
+    return std::nullopt;
 }
 
 }  // namespace
 
 struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
-    State(asio::io_context& io, RemoteScreen& screen, Limits limits)
-        : io(io), screen(screen), limits(limits), acceptor(io), retryTimer(io) {}
+    State(asio::io_context& io, RemoteScreen& screen, Limits limits, AllowedHosts hosts)
+        : io(io),
+          screen(screen),
+          limits(limits),
+          hosts(std::move(hosts)),
+          acceptor(io),
+          retryTimer(io) {}
 
     void doAccept();
     void onAccept(const error_code& error, tcp::socket socket);
     void broadcast();
+    // Whether a connection from `peer` may be taken, after closing another to make room if
+    // needed.
+    bool makeRoomFor(const asio::ip::address& peer);
+    bool evictOneOf(const asio::ip::address* peer, bool idleOnly);
 
     asio::io_context& io;
     RemoteScreen& screen;
     const Limits limits;
+    AllowedHosts hosts;
     tcp::acceptor acceptor;
     asio::steady_timer retryTimer;
-    size_t connections = 0;
+    // Every connection in the budget, oldest first, and how many each client address holds.
+    std::list<ConnectionSlot*> slots;
+    std::map<asio::ip::address, size_t> perAddress;
     bool broadcastPending = false;
     bool closing = false;
     // Pages that have completed the handshake; each removes itself when it goes.
@@ -157,32 +182,71 @@ struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
 
 namespace {
 
-// Counts a connection for as long as its session lives.
+// A connection's place in the server's budget, from its accept until its session ends or it is
+// evicted; an upgraded connection's page session takes it over from the HTTP session.
 class ConnectionSlot {
 public:
-    explicit ConnectionSlot(std::shared_ptr<WebServer::State> state) : state(std::move(state)) {
-        ++this->state->connections;
+    enum class Phase {
+        idle,     // kept alive between requests, or closing: the first to go
+        request,  // a request awaited on a new connection, being read or answered
+        page,     // a page's socket
+    };
+
+    ConnectionSlot(std::shared_ptr<WebServer::State> state, asio::ip::address peer, Phase phase)
+        : phase(phase), state(std::move(state)), peer(peer) {
+        position = this->state->slots.insert(this->state->slots.end(), this);
+        ++this->state->perAddress[peer];
     }
-    ~ConnectionSlot() { --state->connections; }
+    ~ConnectionSlot() { leave(); }
     ConnectionSlot(const ConnectionSlot&) = delete;
     ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+
     WebServer::State& server() const { return *state; }
-    const std::shared_ptr<WebServer::State>& shared() const { return state; }
+    const asio::ip::address& address() const { return peer; }
+
+    // Frees the place at once; the evicted session winds down on its own.
+    void evict() {
+        const auto close = std::move(closer);
+        leave();
+        if (close) close();
+    }
+
+    Phase phase;
+    // Closes the owning session's socket; set by the session.
+    std::function<void()> closer;
 
 private:
+    void leave() {
+        if (!inBudget) return;
+        inBudget = false;
+        state->slots.erase(position);
+        const auto count = state->perAddress.find(peer);
+        if (--count->second == 0) state->perAddress.erase(count);
+    }
+
     std::shared_ptr<WebServer::State> state;
+    const asio::ip::address peer;
+    std::list<ConnectionSlot*>::iterator position;
+    bool inBudget = true;
 };
 
 // One page's socket: reads its messages one at a time and writes the queued ones in order.
 class PageSession : public std::enable_shared_from_this<PageSession> {
 public:
-    PageSession(tcp::socket socket, std::shared_ptr<WebServer::State> state)
-        : slot(std::move(state)), ws(std::move(socket)) {}
+    PageSession(tcp::socket socket, std::unique_ptr<ConnectionSlot> slot)
+        : slot(std::move(slot)), ws(std::move(socket)) {}
 
-    ~PageSession() { slot.server().pages.erase(this); }
+    ~PageSession() { slot->server().pages.erase(this); }
 
     void run(http::request<http::string_body> request) {
-        const auto& limits = slot.server().limits;
+        slot->phase = ConnectionSlot::Phase::page;
+        slot->closer = [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->slot->server().pages.erase(self.get());
+                beast::get_lowest_layer(self->ws).close();
+            }
+        };
+        const auto& limits = slot->server().limits;
         websocket::stream_base::timeout timeouts{};
         timeouts.handshake_timeout = limits.requestTimeout;
         timeouts.idle_timeout = limits.socketIdleTimeout;
@@ -199,7 +263,7 @@ public:
 
     void send(std::shared_ptr<const std::string> message) {
         if (closing) return;
-        if (queue.size() >= slot.server().limits.maxQueuedMessages) {
+        if (queue.size() >= slot->server().limits.maxQueuedMessages) {
             // Too far behind to catch up message by message; it reconnects and gets the state.
             close(websocket::close_code::try_again_later);
             return;
@@ -220,7 +284,7 @@ public:
 private:
     void onAccept(const error_code& error) {
         if (error) return;
-        auto& server = slot.server();
+        auto& server = slot->server();
         if (server.closing) {
             close(websocket::close_code::going_away);
             return;
@@ -239,7 +303,7 @@ private:
     void onRead(const error_code& error) {
         // A closed, timed-out, oversized (closed with 1009) or broken socket ends the session.
         if (error) return;
-        auto& server = slot.server();
+        auto& server = slot->server();
         if (!ws.got_text()) {
             buffer.consume(buffer.size());
             send(std::make_shared<const std::string>(
@@ -279,7 +343,7 @@ private:
         if (!queue.empty()) doWrite();
     }
 
-    ConnectionSlot slot;
+    std::unique_ptr<ConnectionSlot> slot;
     websocket::stream<beast::tcp_stream> ws;
     beast::flat_buffer buffer;
     std::deque<std::shared_ptr<const std::string>> queue;
@@ -291,35 +355,74 @@ private:
 // One HTTP connection: requests one after another, until one asks for the page's socket.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(tcp::socket socket, std::shared_ptr<WebServer::State> state)
-        : slot(std::move(state)), stream(std::move(socket)) {}
+    HttpSession(tcp::socket socket, std::unique_ptr<ConnectionSlot> slot)
+        : slot(std::move(slot)), stream(std::move(socket)) {}
 
-    void run() { doRead(); }
+    void run() {
+        slot->closer = [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) self->stream.close();
+        };
+        // A new connection has the header deadline to send its first request; one that sent
+        // nothing yet is no more idle than one that sent half, nor one of a page just opening.
+        readRequest();
+    }
 
 private:
+    // A kept-alive connection costs nothing to close: it waits, evictable, for the first byte
+    // of its next request, and only then has the header deadline to send the rest.
     void doRead() {
-        const auto& limits = slot.server().limits;
+        if (buffer.size() > 0) {
+            readRequest();
+            return;
+        }
+        slot->phase = ConnectionSlot::Phase::idle;
+        stream.expires_after(slot->server().limits.requestTimeout);
+        stream.async_read_some(buffer.prepare(firstRead),
+                               [self = shared_from_this()](const error_code& error, size_t n) {
+                                   if (error) return;  // gone, evicted, or idle too long
+                                   self->buffer.commit(n);
+                                   self->readRequest();
+                               });
+    }
+
+    void readRequest() {
+        const auto& limits = slot->server().limits;
+        slot->phase = ConnectionSlot::Phase::request;
         parser.emplace();
         parser->header_limit(static_cast<std::uint32_t>(limits.maxHeaderBytes));
         parser->body_limit(limits.maxBodyBytes);
-        stream.expires_after(limits.requestTimeout);
+        stream.expires_after(limits.headerTimeout);
         http::async_read(
             stream, buffer, *parser,
             [self = shared_from_this()](const error_code& error, size_t) { self->onRead(error); });
     }
 
     void onRead(const error_code& error) {
-        if (error == http::error::end_of_stream) {
+        if (error == http::error::end_of_stream || error == http::error::partial_message) {
             closeSocket();
             return;
         }
         if (error == http::error::header_limit || error == http::error::body_limit) {
+            unreadInput = true;
             sendStatus(http::status::payload_too_large, 11, false);
+            return;
+        }
+        if (error &&
+            error.category() == http::make_error_code(http::error::bad_method).category()) {
+            unreadInput = true;
+            sendStatus(http::status::bad_request, 11, false);
             return;
         }
         if (error) return;
         http::request<http::string_body> request = parser->release();
 
+        error_code ignored;
+        const auto refused = refusal(request, slot->server().hosts,
+                                     stream.socket().local_endpoint(ignored).address());
+        if (refused) {
+            sendStatus(*refused, request.version(), false);
+            return;
+        }
         if (websocket::is_upgrade(request)) {
             upgrade(std::move(request));
             return;
@@ -357,12 +460,8 @@ private:
             sendStatus(http::status::not_found, request.version(), false);
             return;
         }
-        if (!originAllowed(request)) {
-            sendStatus(http::status::forbidden, request.version(), false);
-            return;
-        }
         stream.expires_never();
-        std::make_shared<PageSession>(stream.release_socket(), slot.shared())
+        std::make_shared<PageSession>(stream.release_socket(), std::move(slot))
             ->run(std::move(request));
     }
 
@@ -388,9 +487,9 @@ private:
 
     template <typename Body>
     void send(http::response<Body>&& response, bool keepAlive) {
-        response.keep_alive(keepAlive && !slot.server().closing);
+        response.keep_alive(keepAlive && !slot->server().closing);
         auto held = std::make_shared<http::response<Body>>(std::move(response));
-        stream.expires_after(slot.server().limits.requestTimeout);
+        stream.expires_after(slot->server().limits.requestTimeout);
         http::async_write(stream, *held,
                           [self = shared_from_this(), held](const error_code& error, size_t) {
                               self->onWrite(error, held->need_eof());
@@ -409,12 +508,28 @@ private:
     void closeSocket() {
         error_code ignored;
         stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        if (!unreadInput) return;
+        slot->phase = ConnectionSlot::Phase::idle;
+        buffer.consume(buffer.size());
+        stream.expires_after(lingerTimeout);
+        drain();
     }
 
-    ConnectionSlot slot;
+    void drain() {
+        stream.async_read_some(buffer.prepare(firstRead),
+                               [self = shared_from_this()](const error_code& error, size_t) {
+                                   if (error) return;
+                                   self->drain();
+                               });
+    }
+
+    static constexpr size_t firstRead = 1024;
+
+    std::unique_ptr<ConnectionSlot> slot;
     beast::tcp_stream stream;
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
+    bool unreadInput = false;
 };
 
 }  // namespace
@@ -435,14 +550,52 @@ void WebServer::State::onAccept(const error_code& error, tcp::socket socket) {
         });
         return;
     }
-    if (connections >= limits.maxConnections) {
+    error_code unknown;
+    const auto peer = socket.remote_endpoint(unknown).address();
+    if (unknown || !makeRoomFor(peer)) {
         error_code ignored;
         socket.close(ignored);
         doAccept();
         return;
     }
-    std::make_shared<HttpSession>(std::move(socket), shared_from_this())->run();
+    std::make_shared<HttpSession>(
+        std::move(socket),
+        std::make_unique<ConnectionSlot>(shared_from_this(), peer, ConnectionSlot::Phase::request))
+        ->run();
     doAccept();
+}
+
+// No address holds more than its share, and a full pool gives way to a newcomer: first an idle
+// HTTP connection of anyone's, then a connection of the address that holds the most, as long as
+// it holds more than the newcomer. So a page from a new address always gets in, however many
+// connections others keep open.
+bool WebServer::State::makeRoomFor(const asio::ip::address& peer) {
+    const auto found = perAddress.find(peer);
+    const size_t held = found == perAddress.end() ? 0 : found->second;
+    if (held >= limits.maxConnectionsPerAddress) return evictOneOf(&peer, true);
+    if (slots.size() < limits.maxConnections) return true;
+    if (evictOneOf(nullptr, true)) return true;
+    const auto largest =
+        std::max_element(perAddress.begin(), perAddress.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (largest == perAddress.end() || largest->second <= held) return false;
+    const asio::ip::address holder = largest->first;  // its entry goes with its last connection
+    return evictOneOf(&holder, false);
+}
+
+// Evicts the oldest idle connection of `peer` (of anyone without one), else, unless idleOnly,
+// its oldest request, else its oldest page.
+bool WebServer::State::evictOneOf(const asio::ip::address* peer, bool idleOnly) {
+    using Phase = ConnectionSlot::Phase;
+    for (const Phase phase : {Phase::idle, Phase::request, Phase::page}) {
+        if (idleOnly && phase != Phase::idle) break;
+        for (ConnectionSlot* slot : slots) {
+            if (slot->phase != phase || (peer && slot->address() != *peer)) continue;
+            slot->evict();
+            return true;
+        }
+    }
+    return false;
 }
 
 void WebServer::State::broadcast() {
@@ -457,8 +610,10 @@ void WebServer::State::broadcast() {
 
 std::shared_ptr<WebServer> WebServer::create(asio::io_context& io, RemoteScreen& screen,
                                              const tcp::endpoint& endpoint, std::string& error,
-                                             Limits limits) {
-    auto state = std::make_shared<State>(io, screen, limits);
+                                             Limits limits,
+                                             const std::vector<std::string>& allowedHosts) {
+    auto state =
+        std::make_shared<State>(io, screen, limits, AllowedHosts(endpoint.address(), allowedHosts));
     error_code failure;
     state->acceptor.open(endpoint.protocol(), failure);
     if (!failure) state->acceptor.set_option(asio::socket_base::reuse_address(true), failure);
@@ -484,7 +639,7 @@ tcp::endpoint WebServer::localEndpoint() const {
 }
 
 size_t WebServer::connectionCount() const {
-    return state->connections;
+    return state->slots.size();
 }
 
 void WebServer::scheduleBroadcast() {

@@ -42,6 +42,8 @@ TEST(CommandLine, OptionsMoveThePageTheShowcaseAndTheReceivingPort) {
         EXPECT_EQ(line.showcase.receivePort, receivePort);
         EXPECT_EQ(line.demo, demo);
     }
+    EXPECT_EQ(parse("--allow-host Vitrine.LAN --allow-host 10.0.0.7").allowedHosts,
+              (std::vector<std::string>{"vitrine.lan", "10.0.0.7"}));
 }
 
 TEST(CommandLine, HelpWinsAndBadOptionsAreUsageErrorsEndingWithStatus2) {
@@ -51,7 +53,8 @@ TEST(CommandLine, HelpWinsAndBadOptionsAreUsageErrorsEndingWithStatus2) {
          {"--verbose", "--http", "--http 8080", "--http localhost:8080", "--http 127.0.0.1:0",
           "--http 127.0.0.1:65536", "--http 127.0.0.1:80x", "--showcase showcase.local",
           "--showcase 127.0.0.1:80", "--showcase 127.0.0.1:", "--listen -1",
-          "--demo --showcase 127.0.0.1", "127.0.0.1"}) {
+          "--demo --showcase 127.0.0.1", "127.0.0.1", "--allow-host", "--allow-host a.lan:80",
+          "--allow-host http://a.lan", "--allow-host a/b"}) {
         const auto parsed = parse(line);
         EXPECT_EQ(parsed.outcome, Outcome::usageError) << line;
         EXPECT_FALSE(parsed.error.empty());

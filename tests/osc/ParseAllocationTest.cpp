@@ -17,6 +17,7 @@
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<size_t> allocated{0};
+std::atomic<size_t> allocations{0};
 }  // namespace
 
 // These replace the global pair, so free() does match the malloc() above; GCC cannot tell.
@@ -25,7 +26,10 @@ std::atomic<size_t> allocated{0};
 #endif
 
 void* operator new(size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocated += size;
+    if (counting.load(std::memory_order_relaxed)) {
+        allocated += size;
+        ++allocations;
+    }
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
@@ -53,6 +57,7 @@ size_t allocationOf(const std::vector<uint8_t>& datagram) {
     test::CollectingReceiver receiver;
     receiver.messages.reserve(64);
     allocated = 0;
+    allocations = 0;
     counting = true;
     OSCPacket::parseRawBuffer(datagram.data(), static_cast<int32_t>(datagram.size()), &receiver, 0,
                               0);
@@ -101,5 +106,13 @@ TEST(ParseAllocation, StaysWithinAFixedMultipleOfTheInputForHostileTagStrings) {
         const size_t bytes = allocationOf(c.datagram);
         EXPECT_LE(bytes, kAllowedBytesPerInputByte * c.datagram.size())
             << c.name << ": " << bytes << " bytes for a " << c.datagram.size() << "-byte datagram";
+    }
+}
+
+TEST(ParseAllocation, AMessageOfNumbersTakesAFewAllocationsWhateverItsLength) {
+    // The message, its value list, and one block for all its values.
+    for (size_t numbers : {1, 12, 24}) {
+        allocationOf(messageWithTags(std::string(numbers, 'i'), 4 * numbers));
+        EXPECT_LE(allocations.load(), 4u) << numbers << " numbers";
     }
 }

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "osc/OSCZeroConfPublisher.h"
+#include "osc/OSCZeroConfService.h"
 
 namespace vitrine::test {
 
-// Stands in for the network's service-discovery daemon: every publication made while an object
-// of this class is installed records what it was asked to do in one shared journal.
+// Stands in for the network's service-discovery daemon: every publication made through service()
+// records what it was asked to do in one shared journal. Its searches find nothing.
 class RecordingZeroConfPublisher {
 public:
     struct Event {
@@ -22,12 +23,11 @@ public:
     };
 
     RecordingZeroConfPublisher()
-        : journal(std::make_shared<Journal>()),
-          previous(OSCZeroConfPublisher::setFactory(
-              [journal = journal] { return std::make_shared<Publication>(journal); })) {}
-    ~RecordingZeroConfPublisher() { OSCZeroConfPublisher::setFactory(previous); }
+        : journal(std::make_shared<Journal>()), recording(std::make_shared<Service>(journal)) {}
     RecordingZeroConfPublisher(const RecordingZeroConfPublisher&) = delete;
     RecordingZeroConfPublisher& operator=(const RecordingZeroConfPublisher&) = delete;
+
+    std::shared_ptr<OSCZeroConfService> service() const { return recording; }
 
     std::vector<Event> events() const {
         std::lock_guard guard(journal->lock);
@@ -79,8 +79,38 @@ private:
         std::optional<std::string> published;
     };
 
+    class Service : public OSCZeroConfService {
+    public:
+        explicit Service(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
+        std::unique_ptr<Search> searchForRegistrationDomains(NameCallback found,
+                                                             ErrorCallback failed) override {
+            return silent->searchForRegistrationDomains(std::move(found), std::move(failed));
+        }
+        std::unique_ptr<Search> searchForServicesOfType(const std::string& type,
+                                                        const std::string& domain,
+                                                        NameCallback found, NameCallback removed,
+                                                        ErrorCallback failed) override {
+            return silent->searchForServicesOfType(type, domain, std::move(found),
+                                                   std::move(removed), std::move(failed));
+        }
+        std::unique_ptr<Search> resolve(const std::string& name, const std::string& type,
+                                        const std::string& domain,
+                                        std::chrono::duration<double> timeout,
+                                        AddressCallback resolved, ErrorCallback failed) override {
+            return silent->resolve(name, type, domain, timeout, std::move(resolved),
+                                   std::move(failed));
+        }
+        std::shared_ptr<OSCZeroConfPublisher> createPublisher() override {
+            return std::make_shared<Publication>(journal);
+        }
+
+    private:
+        std::shared_ptr<Journal> journal;
+        std::shared_ptr<OSCZeroConfService> silent = OSCZeroConfService::createSilent();
+    };
+
     std::shared_ptr<Journal> journal;
-    OSCZeroConfPublisher::Factory previous;
+    std::shared_ptr<Service> recording;
 };
 
 }  // namespace vitrine::test

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/toolkit/LayoutLoader.h"
 #include "support/MemoryWidgetSet.h"
@@ -24,6 +25,16 @@ using namespace std::chrono_literals;
 using test::bytesFromHex;
 
 namespace {
+
+// The first manager of a process says once whether the mDNS daemon can be reached; that line
+// depends on the machine, not on the set-up.
+std::vector<std::string> linesBesideZeroConf(const LogCapture& log) {
+    std::vector<std::string> kept;
+    for (const auto& line : log.lines()) {
+        if (line.rfind("zero-conf: ", 0) != 0) kept.push_back(line);
+    }
+    return kept;
+}
 
 const std::string isHex = "2F 69 73 00 2C 00 00 00";
 const std::string connected = "Connect\u00e9";
@@ -109,9 +120,9 @@ TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenA
         EXPECT_TRUE(this->widgets.button->isOn());
         EXPECT_EQ(host.subviews(), (std::vector<std::shared_ptr<View>>{this->widgets.theView}));
         EXPECT_EQ(this->widgets.theView->frame(), (Rect{0, 0, 1024, 768}));
-        EXPECT_EQ(log.lines(), std::vector<std::string>{"ok"});
+        EXPECT_EQ(linesBesideZeroConf(log), std::vector<std::string>{"ok"});
     } else {
-        EXPECT_TRUE(log.lines().empty());
+        EXPECT_TRUE(linesBesideZeroConf(log).empty());
     }
 
     std::weak_ptr<TypeParam> weak = this->host;

@@ -1,6 +1,6 @@
 // The web server over real sockets: the page and its pictures, the WebSocket protocol with two
-// pages, refused input, the origin check, the size and connection limits. The server runs on an
-// io_context thread of its own; the test talks to it as browsers do.
+// pages, refused input, the Host and Origin checks, the size and connection limits. The server runs
+// on an io_context thread of its own; the test talks to it as browsers do.
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,26 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "app/toolkit/LayoutLoader.h"
-#include "app/web/RemoteScreen.h"
 #include "app/controller/SceneControl.h"
 #include "app/controller/ViewController.h"
+#include "app/toolkit/LayoutLoader.h"
+#include "app/web/RemoteScreen.h"
 #include "app/web/WebServer.h"
 #include "osc/OSCOutPort.h"
 #include "support/ScenePictures.h"
@@ -38,13 +48,13 @@ namespace {
 
 class WebServerTest : public ::testing::Test {
 protected:
-    void start(WebServer::Limits limits = {}) {
+    void start(WebServer::Limits limits = {}, const std::vector<std::string>& allowedHosts = {}) {
         controller = std::make_shared<ViewController>();
         ASSERT_TRUE(LayoutLoader::loadNibNamed("Main", *controller, screen));
         controller->outPort = OSCOutPort::createWithAddress("127.0.0.1", showcase.port());
         std::string error;
-        server =
-            WebServer::create(io, screen, {asio::ip::make_address("127.0.0.1"), 0}, error, limits);
+        server = WebServer::create(io, screen, {asio::ip::make_address("127.0.0.1"), 0}, error,
+                                   limits, allowedHosts);
         ASSERT_TRUE(server) << error;
         port = server->localEndpoint().port();
         screen.setChangeHandler([this] { server->scheduleBroadcast(); });
@@ -196,23 +206,138 @@ TEST_F(WebServerTest, PagesShareEveryChangeAndOnlyTheSenderHearsOfItsErrors) {
     EXPECT_EQ(tablet->read()["picture"], "BGOnguent.png");
 }
 
-// Without an Origin (no browser) the socket is taken; any other origin than the server's is not.
-TEST_F(WebServerTest, SocketsFromAnotherOriginAreRefused) {
-    start();
-    const auto upgrade = [&](const std::optional<std::string>& origin) {
-        std::vector<std::pair<http::field, std::string>> fields{
-            {http::field::connection, "Upgrade"},
-            {http::field::upgrade, "websocket"},
-            {http::field::sec_websocket_version, "13"},
-            {http::field::sec_websocket_key, "dGhlIHNhbXBsZSBub25jZQ=="}};
-        if (origin) fields.emplace_back(http::field::origin, *origin);
-        return request(http::verb::get, "/ws", fields).result();
+// Writes `raw` as one request and reads the status of the answer; 0 when there is none.
+unsigned statusOf(uint16_t port, const std::string& raw) {
+    asio::io_context client;
+    tcp::socket socket(client);
+    socket.connect({asio::ip::make_address("127.0.0.1"), port});
+    asio::write(socket, asio::buffer(raw));
+    beast::flat_buffer buffer;
+    http::response_parser<http::empty_body> parser;
+    parser.skip(true);
+    beast::error_code error;
+    http::read_header(socket, buffer, parser, error);
+    return error ? 0 : parser.get().result_int();
+}
+
+// Pages and sockets answer only to the controller's own names; a socket also needs an Origin
+// naming the same host and port, so a rebinding domain gets nowhere even with a matching pair.
+TEST_F(WebServerTest, HostAndOriginMustNameTheController) {
+    start({}, {"Vitrine.Example"});
+    const std::string p = ":" + std::to_string(port);
+    std::array<char, 256> hostName{};
+    ASSERT_EQ(gethostname(hostName.data(), hostName.size() - 1), 0);
+    std::string machine = hostName.data();
+    std::transform(machine.begin(), machine.end(), machine.begin(), ::tolower);
+    const std::string link = machine.substr(0, machine.find('.')) + ".local";
+    const std::string upgrade =
+        "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+    // {Host and Origin header lines, status of GET /, status of the upgrade}
+    const std::tuple<std::string, unsigned, unsigned> cases[] = {
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://127.0.0.1" + p, 200, 101},
+        {"Host: LocalHost." + p + "\r\nOrigin: https://localhost" + p, 200, 101},
+        {"Host: " + machine + p + "\r\nOrigin: http://" + machine + p, 200, 101},
+        {"Host: " + link + p + "\r\nOrigin: http://" + link + p + "/", 200, 101},
+        {"Host: vitrine.example\r\nOrigin: http://vitrine.example:80", 200, 101},
+        {"Host: vitrine.example:443\r\nOrigin: https://vitrine.example", 200, 101},
+        // The rebinding pair, and foreign names however dressed.
+        {"Host: evil.example" + p + "\r\nOrigin: http://evil.example" + p, 421, 421},
+        {"Host: 127.0.0.1.evil.example" + p, 421, 421},
+        {"Host: 127.1" + p, 421, 421},
+        {"Host: [::1]" + p + "\r\nOrigin: http://[::1]" + p, 200, 101},
+        // An own Host with a foreign, schemeless, other-scheme or other-port Origin, or none.
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://evil.example" + p, 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://localhost" + p, 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: null", 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: 127.0.0.1" + p, 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: ws://127.0.0.1" + p, 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: file://127.0.0.1" + p, 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://127.0.0.1:" + std::to_string(port + 1), 200,
+         403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://127.0.0.1" + p + "/ws", 200, 403},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://user@127.0.0.1" + p, 200, 403},
+        {"Host: 127.0.0.1" + p, 200, 403},
+        // Duplicates, none, and hosts no browser sends.
+        {"Host: 127.0.0.1" + p + "\r\nHost: evil.example", 400, 400},
+        {"Host: 127.0.0.1" + p + "\r\nOrigin: http://127.0.0.1" + p +
+             "\r\nOrigin: http://127.0.0.1" + p,
+         400, 400},
+        {"User-Agent: no host", 400, 400},
+        {"Host: 127.0.0.1:80x", 400, 400},
+        {"Host: 127.0.0.1:65536", 400, 400},
+        {"Host: evil example", 400, 400},
+        {"Host:", 400, 400},
     };
-    for (const std::string& origin : std::vector<std::string>{
-             "http://evil.example", "null", "http://127.0.0.1:" + std::to_string(port + 1)})
-        EXPECT_EQ(upgrade(origin), http::status::forbidden) << origin;
-    EXPECT_EQ(upgrade("http://" + host()), http::status::switching_protocols);
-    EXPECT_EQ(upgrade(std::nullopt), http::status::switching_protocols);
+    for (const auto& [fields, page, socket] : cases) {
+        SCOPED_TRACE(fields);
+        EXPECT_EQ(statusOf(port, "GET / HTTP/1.1\r\n" + fields + "\r\n\r\n"), page);
+        EXPECT_EQ(statusOf(port, "GET /ws HTTP/1.1\r\n" + upgrade + fields + "\r\n\r\n"), socket);
+    }
+}
+
+// A client's socket from `source` (one of 127/8) to the server, having sent `bytes`.
+std::unique_ptr<tcp::socket> slowClient(asio::io_context& io, const char* source, uint16_t port,
+                                        const std::string& bytes) {
+    auto socket = std::make_unique<tcp::socket>(io);
+    socket->open(tcp::v4());
+    socket->bind({asio::ip::make_address(source), 0});
+    socket->connect({asio::ip::make_address("127.0.0.1"), port});
+    asio::write(*socket, asio::buffer(bytes));
+    return socket;
+}
+
+// How many of `sockets` the server has closed (end of stream or reset) by now.
+size_t closedCount(const std::vector<std::unique_ptr<tcp::socket>>& sockets) {
+    size_t closed = 0;
+    for (const auto& socket : sockets) {
+        pollfd ready{socket->native_handle(), POLLIN, 0};
+        char byte = 0;
+        if (poll(&ready, 1, 0) == 1 && recv(ready.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+            ++closed;
+    }
+    return closed;
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Slow clients get a few connections each and lose them at the header deadline; while they hold
+// the whole pool, a page from another address still loads and connects. A request line that
+// cannot be read is answered 400.
+TEST_F(WebServerTest, APageLoadsWhileOthersHoldThePoolWithSlowRequests) {
+    WebServer::Limits limits;
+    limits.maxConnections = 6;
+    limits.maxConnectionsPerAddress = 3;
+    limits.headerTimeout = std::chrono::seconds(3);
+    start(limits);
+    for (const char* line : {"GARBAGE\r\n\r\n", "GET / HTTP/1.1 extra\r\n\r\n", "GET\r\n\r\n",
+                             "GET / HTTP/1.1\r\nNo colon here\r\n\r\n"})
+        EXPECT_EQ(statusOf(port, line), 400u) << line;
+
+    const std::string partial =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nX-Slow: ";
+    asio::io_context client;
+    std::vector<std::unique_ptr<tcp::socket>> first;
+    for (int i = 0; i < 5; ++i) first.push_back(slowClient(client, "127.0.0.2", port, partial));
+    ASSERT_TRUE(eventually([&] { return closedCount(first) >= 2; }));
+    EXPECT_EQ(closedCount(first), 2u);
+    std::vector<std::unique_ptr<tcp::socket>> second;
+    for (int i = 0; i < 3; ++i) second.push_back(slowClient(client, "127.0.0.3", port, partial));
+
+    EXPECT_EQ(request(http::verb::get, "/").result(), http::status::ok);
+    const auto page = openPage();
+    EXPECT_TRUE(eventually([&] {
+        return closedCount(first) == first.size() && closedCount(second) == second.size();
+    }));
+    page->send(R"({"action": "mortier"})");
+    EXPECT_EQ(page->read()["picture"], "BGMortier.png");
 }
 
 }  // namespace

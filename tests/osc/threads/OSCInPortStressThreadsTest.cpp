@@ -59,6 +59,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
     std::shared_ptr<OSCInPort> port;
     onMain([&] {
         port = OSCInPort::createWithPort(0, std::string("flooded 0"));
+        port->setZeroConfService(zeroConf.service());
         port->setDelegate(checker);
         port->setInterval(0.002);
         port->start();

@@ -14,6 +14,7 @@
 #include "basics/RunLoop.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCInPort.h"
+#include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
 #include "support/OscWire.h"
 #include "support/RecordingZeroConfPublisher.h"
@@ -33,9 +34,11 @@ struct RunningPort {
     std::shared_ptr<OSCInPort> port;
     test::UdpListener peer;
 
-    explicit RunningPort(const std::optional<std::string>& label = std::nullopt)
+    explicit RunningPort(const std::optional<std::string>& label = std::nullopt,
+                         std::shared_ptr<OSCZeroConfService> zeroConf = nullptr)
         : port(OSCInPort::createWithPort(0, label)) {
         port->setDelegate(recorder);
+        port->setZeroConfService(std::move(zeroConf));
         port->start();
     }
     ~RunningPort() { port->prepareToBeDeleted(); }
@@ -253,7 +256,7 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
             EXPECT_EQ(notification.object, nullptr);
             ++changes;
         });
-    RunningPort running(std::string("Apothecary"));
+    RunningPort running(std::string("Apothecary"), zeroConf.service());
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(zeroConf.count("publish"), 0u);
     ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
@@ -276,4 +279,21 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
     EXPECT_EQ(changes, 2);
     std::this_thread::sleep_for(1300ms);
     EXPECT_EQ(zeroConf.count("publish"), 2u);
+}
+
+TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfService) {
+    test::RecordingZeroConfPublisher zeroConf;
+    // Also for ports from a factory of the application's own.
+    const auto manager = OSCManager::createWithInPortClass(
+        [](uint16_t port, const std::optional<std::string>& label) {
+            return OSCInPort::createWithPort(port, label);
+        },
+        {}, std::string("_osc._udp"), zeroConf.service());
+    const auto port = manager->createNewInputForPort(0, std::string("Chevrette"));
+    ASSERT_TRUE(port);
+    ASSERT_TRUE(waitUntil([&] { return zeroConf.count("publish") == 1; }, 3s));
+    EXPECT_EQ(zeroConf.events()[0].name, "Chevrette");
+    EXPECT_EQ(port->zeroConfName(), "Chevrette");
+    manager->removeInput(port);
+    EXPECT_EQ(zeroConf.count("stop"), 1u);
 }
