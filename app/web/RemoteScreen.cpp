@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "app/toolkit/BarItem.h"
 #include "app/toolkit/Control.h"
@@ -18,6 +20,19 @@
 namespace vitrine {
 
 using nlohmann::json;
+
+namespace {
+
+// The slider holds a 32-bit float; widened as it is, 0.8 would reach the pages as
+// 0.800000011920929. The shortest decimal that reads back as the same float is what a page sent.
+double shortestDecimal(float value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text - 1, value).ptr;
+    *end = '\0';
+    return std::strtod(text, nullptr);
+}
+
+}  // namespace
 
 struct RemoteScreen::Changes {
     uint64_t count = 0;
@@ -272,7 +287,7 @@ std::string RemoteScreen::stateMessage() const {
         controls[outlet] = {{"enabled", button->isEnabled()}};
     if (fader)
         controls["fader"] = {{"enabled", fader->isEnabled()},
-                             {"value", static_cast<double>(fader->value())}};
+                             {"value", shortestDecimal(fader->value())}};
     json connexion = {{"title", ""}, {"tint", {0.0, 0.0, 0.0, 0.0}}};
     if (indicator) {
         const OSCColor& tint = indicator->tintColor();
