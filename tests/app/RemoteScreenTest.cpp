@@ -157,8 +157,7 @@ TEST_F(RemoteScreenTest, AnActionEchoingAnOldHeartbeatIsRefusedAsLate) {
         {second, 2900ms, false}, {second + 1, 2900ms, true},
     };
     for (const auto& [beat, after, refused] : cases) {
-        SCOPED_TRACE(std::to_string(beat - first) + " at " +
-                     std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(after).count()));
+        SCOPED_TRACE(std::to_string(beat - first) + " at " + std::to_string(after.count()));
         const auto reply = at(beat, after);
         EXPECT_EQ(reply.error, refused ? std::optional<std::string>(RemoteScreen::lateAction)
                                        : std::nullopt);
@@ -180,8 +179,8 @@ TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
     const std::string undated =
         "Commande sans battement du contr\u00f4leur, ignor\u00e9e : rechargez la page.";
     const std::string late =
-        "Commande arriv\u00e9e trop tard, ignor\u00e9e : le contr\u00f4leur ne r\u00e9pondait plus. "
-        "Recommencez si besoin.";
+        "Commande arriv\u00e9e trop tard, ignor\u00e9e : le contr\u00f4leur ne r\u00e9pondait "
+        "plus. Recommencez si besoin.";
     // Actions are dated when they are sent (below), as pages do, unless they name a heartbeat.
     const auto action = [](const std::string& name, const std::string& rest = "") {
         return "{\"action\": \"" + name + "\"" + rest + "}";
@@ -209,8 +208,9 @@ TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
     for (const char* on : {"1", "\"false\""})
         cases.emplace_back(action("switchVideo", std::string(", \"on\": ") + on), badSwitch);
     // Undated, or dated by a heartbeat this screen never issued.
-    for (const char* beat : {", \"heartbeat\": null", ", \"heartbeat\": -1", ", \"heartbeat\": 1.5", ", \"heartbeat\": \"1\""})
-        cases.emplace_back(std::string(R"({"action": "mortier")") + beat + "}", undated);
+    for (const char* beat : {"null", "-1", "1.5", "\"1\""})
+        cases.emplace_back(std::string(R"({"action": "mortier", "heartbeat": )") + beat + "}",
+                           undated);
     cases.emplace_back(R"({"action": "fader", "value": 0.5, "heartbeat": 99999})", late);
     const size_t whileOn = cases.size();
     // Once the showcase is off, its scenes and the dimmer are not available.

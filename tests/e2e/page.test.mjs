@@ -468,17 +468,6 @@ test("a refused input shows the controller's message", async () => {
   await toast.waitFor({ state: "hidden", timeout: 8000 });
   await switchTo(other, true);
 
-  // A tap the controller took stays pending until the state that shows it arrives.
-  await waitFor(() => action(lagging, "medaillon").isEnabled(), "lagging page enabled again");
-  holding = true;
-  await action(lagging, "medaillon").tap();
-  await waitFor(async () => held.length > 0, "medaillon's state to be held back");
-  assert.equal(await action(lagging, "medaillon").getAttribute("aria-busy"), "true");
-  holding = false;
-  flush();
-  await expectPicture(lagging, "Medaillon.png");
-  assert.equal(await action(lagging, "medaillon").getAttribute("aria-busy"), "false");
-  assert.equal(await action(lagging, "medaillon").getAttribute("aria-pressed"), "true");
   assert.deepEqual([...lagging.errors, ...other.errors], []);
   await lagging.context().close();
   await other.context().close();
@@ -732,27 +721,7 @@ test("a stray touch beside the dimmer's thumb does nothing; switching off is ask
   await page.context().close();
 });
 
-test("before the first state the page shows placeholders, and an idle page gets heartbeats only", async () => {
-  // The route holds the first messages back, so that the page is seen before anything is known.
-  let release = null;
-  const opened = new Promise((resolve) => (release = resolve));
-  const context = await browser.newContext(TABLET);
-  const early = await context.newPage();
-  await early.routeWebSocket(/\/ws$/, async (ws) => {
-    await opened;
-    const upstream = ws.connectToServer();
-    ws.onMessage((m) => upstream.send(m));
-    upstream.onMessage((m) => ws.send(m));
-  });
-  await early.goto(server.url);
-  assert.equal(await early.locator(".power-state").textContent(), "—");
-  assert.equal(await early.locator(".dimmer-value").textContent(), "—");
-  assert.equal(await early.locator(".fader-thumb").isVisible(), false);
-  assert.equal(await early.locator(".connexion-title").textContent(), "…");
-  release();
-  await linkUp(early);
-  await context.close();
-
+test("an idle page gets heartbeats and no state", async () => {
   const page = await openPage(TABLET);
   const since = page.received.length;
   const beats = () => page.received.slice(since).filter((m) => m.type === "heartbeat");
