@@ -40,7 +40,10 @@ ControlScreen::~ControlScreen() = default;
 void ControlScreen::targetMethod(const std::shared_ptr<MainLoopTimer>&) {
     // Both states are drawn within the one tick, so only the second is ever seen.
     unConnect();
-    if (flag.load() == 1) connect();
+    const bool answered = flag.load() == 1;
+    if (answered) connect();
+    if (answered && !showcaseAnswered) sendHeldState();
+    showcaseAnswered = answered;
     if (const auto message = OSCMessage::createWithAddress("/is"); message && outPort)
         outPort->sendThisMessage(message);
     // An answer landing between the read above and this store is lost; the next one counts.

@@ -21,7 +21,9 @@ namespace vitrine {
 // The control screen as both hosts share it: the scenes of SceneControl, plus the connection
 // monitor and the set-up steps that ViewController and MyView run in their own order. Once a
 // second the monitor shows whether the showcase answered "/connected" 1 since the last tick, then
-// asks again with "/is".
+// asks again with "/is". When the indicator turns from disconnected to connected, the showcase
+// is sent the state the screen holds (sendHeldState), since a showcase that was restarted or
+// out of reach has lost or missed it.
 //
 // Hosts are created with std::make_shared: the set-up hands the manager a weak reference to the
 // screen, and the timer keeps the screen alive for as long as it runs.
@@ -47,6 +49,8 @@ public:
     std::shared_ptr<OSCManager> manager;
     // 1 once "/connected" 1 has arrived since the last tick.
     std::atomic<int32_t> flag{0};
+    // What the last tick showed; the screen starts out not having heard the showcase.
+    bool showcaseAnswered = false;
     OSCColor connectedColor;
     OSCColor unconnectedColor;
     // The main loop owns the timer.

@@ -149,6 +149,7 @@ void SceneControl::switchVideo(const std::shared_ptr<Widget>&) {
         setControlsEnabled(true);
     } else {
         setControlsEnabled(false);
+        sceneShown = false;
         theList.fill(0);
         sendMyMessage();
         showPicture(allOffPicture);
@@ -164,6 +165,11 @@ void SceneControl::vi() {
 void SceneControl::sendMyMessage() {
     sendLevels("/list", 0);
     sendLevels("/list2", channelCount / 2);
+}
+
+void SceneControl::sendHeldState() {
+    sendSwitchState();
+    if (sceneShown) sendMyMessage();
 }
 
 std::span<const SceneControl::SceneAction> SceneControl::actionTable() {
@@ -195,6 +201,7 @@ void SceneControl::showPicture(std::string_view name) {
 void SceneControl::showFixedScene(std::string_view picture, const Levels& levels) {
     showPicture(picture);
     theList = levels;
+    sceneShown = true;
     sendMyMessage();
 }
 
@@ -206,6 +213,7 @@ void SceneControl::showWholeRoom() {
         const float v = outlets.fader ? outlets.fader->value() : 0.0f;
         theList[k] = scaledLevel(allOnLevels[k], v);
     }
+    sceneShown = true;
     sendMyMessage();
 }
 

@@ -87,6 +87,10 @@ public:
     void vi();
     // Sends theList as "/list" (channels 1-12) then "/list2" (channels 13-24).
     void sendMyMessage();
+    // Tells the showcase what the screen holds, for a showcase that may have restarted and lost
+    // it: "/switch" with the switch's state, then, while a scene is shown, theList as
+    // sendMyMessage does.
+    void sendHeldState();
 
     // Every action above under its name ("mortier", "fader", "switchVideo", "vi", ...).
     static std::span<const SceneAction> actionTable();
@@ -109,6 +113,9 @@ private:
     bool switchIsOn() const;
     void sendSwitchState();
     void sendLevels(const char* address, size_t first);
+
+    // A scene has been sent since set-up or the last switch-off.
+    bool sceneShown = false;
 };
 
 }  // namespace vitrine

@@ -155,9 +155,12 @@ struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
           limits(limits),
           hosts(std::move(hosts)),
           acceptor(io),
-          retryTimer(io) {}
+          retryTimer(io),
+          heartbeatTimer(io) {}
 
     void doAccept();
+    void scheduleHeartbeat();
+    void sendToPages(const std::shared_ptr<const std::string>& message);
     void onAccept(const error_code& error, tcp::socket socket);
     void broadcast();
     // Whether a connection from `peer` may be taken, after closing another to make room if
@@ -171,6 +174,9 @@ struct WebServer::State : std::enable_shared_from_this<WebServer::State> {
     AllowedHosts hosts;
     tcp::acceptor acceptor;
     asio::steady_timer retryTimer;
+    asio::steady_timer heartbeatTimer;
+    // What the last broadcast sent (or would have sent, with no page there).
+    std::string lastBroadcast;
     // Every connection in the budget, oldest first, and how many each client address holds.
     std::list<ConnectionSlot*> slots;
     std::map<asio::ip::address, size_t> perAddress;
@@ -291,6 +297,8 @@ private:
         }
         server.pages.insert(this);
         send(std::make_shared<const std::string>(server.screen.stateMessage()));
+        // The page may act at once; it needs a heartbeat to echo.
+        send(std::make_shared<const std::string>(server.screen.latestHeartbeat()));
         doRead();
     }
 
@@ -598,14 +606,34 @@ bool WebServer::State::evictOneOf(const asio::ip::address* peer, bool idleOnly) 
     return false;
 }
 
+// A change that undoes itself within one handler (the indicator's tick sets it twice) or a
+// setting to the same value sends nothing. The last state is kept even with no page there, so
+// that a state a connecting page was given and that then changed back still goes out.
 void WebServer::State::broadcast() {
     broadcastPending = false;
-    if (closing || pages.empty()) return;
-    const auto message = std::make_shared<const std::string>(screen.stateMessage());
+    if (closing) return;
+    std::string state = screen.stateMessage();
+    if (state == lastBroadcast) return;
+    lastBroadcast = state;
+    sendToPages(std::make_shared<const std::string>(std::move(state)));
+}
+
+void WebServer::State::sendToPages(const std::shared_ptr<const std::string>& message) {
     // A page may drop itself while being sent to; walk a copy.
     const std::vector<PageSession*> recipients(pages.begin(), pages.end());
     for (PageSession* page : recipients)
         if (pages.contains(page)) page->send(message);
+}
+
+// From the last beat, not on a fixed schedule: a controller that was stopped for a while sends
+// one beat when it runs again, not the ones it missed.
+void WebServer::State::scheduleHeartbeat() {
+    heartbeatTimer.expires_after(limits.heartbeatInterval);
+    heartbeatTimer.async_wait([self = shared_from_this()](const error_code& error) {
+        if (error || self->closing) return;
+        self->sendToPages(std::make_shared<const std::string>(self->screen.nextHeartbeat()));
+        self->scheduleHeartbeat();
+    });
 }
 
 std::shared_ptr<WebServer> WebServer::create(asio::io_context& io, RemoteScreen& screen,
@@ -623,7 +651,9 @@ std::shared_ptr<WebServer> WebServer::create(asio::io_context& io, RemoteScreen&
         error = failure.message();
         return nullptr;
     }
+    state->lastBroadcast = screen.stateMessage();
     state->doAccept();
+    state->scheduleHeartbeat();
     return std::shared_ptr<WebServer>(new WebServer(std::move(state)));
 }
 
@@ -656,6 +686,7 @@ void WebServer::shutdown() {
     error_code ignored;
     state->acceptor.close(ignored);
     state->retryTimer.cancel();
+    state->heartbeatTimer.cancel();
     const std::vector<PageSession*> pages(state->pages.begin(), state->pages.end());
     for (PageSession* page : pages)
         if (state->pages.contains(page)) page->close(websocket::close_code::going_away);

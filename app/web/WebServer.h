@@ -16,7 +16,9 @@ class RemoteScreen;
 
 // Serves the control page and its pictures from the program itself and carries the page
 // protocol over a WebSocket at /ws: the full state to each page when it connects and to every
-// page after every change, errors to the page whose input was refused.
+// page after every change (a state equal to the last one sent is not sent again), a small
+// numbered heartbeat to every page about once a second, errors to the page whose input was
+// refused.
 //
 // Sessions follow one pattern: each owns its socket, holds itself alive through the handlers of
 // its pending operation, and ends on the first error. Limits bound what a client can make the
@@ -47,6 +49,8 @@ public:
         std::chrono::seconds requestTimeout{30};
         // A page silent for half this is pinged, and dropped when silent for all of it.
         std::chrono::seconds socketIdleTimeout{30};
+        // Pages take a link that stays silent for about three of these as dead.
+        std::chrono::milliseconds heartbeatInterval{1000};
     };
 
     // A server listening on `endpoint`, or nothing with the reason in `error`. Requests must

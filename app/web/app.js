@@ -3,7 +3,13 @@
 // The controller owns every piece of state. This page only renders the last "state" message it
 // received and sends actions; it never flips a control on its own, so two tablets always show
 // the same thing and a tap that the controller refuses leaves nothing half-done. The one local
-// liberty is the dimmer thumb, which follows the finger while it is being dragged.
+// liberty is the dimmer thumb, which follows the finger while it is being dragged; a tapped
+// control is marked pending until the state confirms it or an error arrives.
+//
+// The page never acts on a link it cannot vouch for: the controller sends a heartbeat about
+// once a second, each action echoes the latest one heard (the controller refuses actions whose
+// heartbeat is too old, so a touch held up by the network never runs late), and a page that
+// hears nothing for a few seconds shows the controller as unreachable and stops sending.
 "use strict";
 
 (() => {
@@ -30,6 +36,10 @@
   const FADER_SEND_INTERVAL_MS = 50; // at most ~20 dimmer messages a second while dragging
   const FADER_SETTLE_MS = 600; // how long the thumb may wait for the controller after release
   const TOAST_MS = 4000;
+  const SILENCE_MS = 3000; // nothing heard for this long: the controller counts as unreachable
+  const DROP_MS = 10000; // and for this long: the socket is given up and opened again
+  // The controller's indicator title while the showcase does not answer its "/is".
+  const SHOWCASE_SILENT_TITLE = "Déconnecté";
 
   const app = document.getElementById("app");
   const $ = (selector) => app.querySelector(selector);
@@ -46,10 +56,18 @@
   const bannerText = $(".banner-text");
   const bannerRetry = $(".banner-retry");
   const toast = $(".toast");
+  const confirmBox = $(".confirm");
+  const confirmOff = $(".confirm-off");
+  const confirmCancel = $(".confirm-cancel");
 
   let state = null; // last state from the controller; null until one arrives on this socket
   let socket = null;
   let linkUp = false; // socket open and a state received on it
+  let heartbeat = null; // id of the latest heartbeat heard on this socket
+  let heardAt = 0; // performance.now() of the last message of any kind
+  let silent = false; // linkUp, but nothing heard for SILENCE_MS
+  // Taps sent and not yet confirmed: the scene's action, the switch's requested state.
+  const pending = { scene: null, switchOn: null };
   let attempts = 0;
   let reconnectTimer = 0;
   let countdownTimer = 0;
@@ -83,9 +101,11 @@
     return `rgba(${Math.round(r * 255)}, ${Math.round(g * 255)}, ${Math.round(b * 255)}, ${a})`;
   }
 
+  const reachable = () => linkUp && !silent;
+
   function controlEnabled(outlet) {
     const control = state && state.controls && state.controls[outlet];
-    return linkUp && !!control && control.enabled === true;
+    return reachable() && !!control && control.enabled === true;
   }
 
   function faderValueFromState() {
@@ -102,21 +122,43 @@
     dimmerValue.textContent = percent;
   }
 
+  // What the state confirms is no longer pending.
+  function settlePending() {
+    if (pending.scene && SCENE_PICTURES[pending.scene] === state.picture) pending.scene = null;
+    if (pending.switchOn !== null && pending.switchOn === (state.switchOn === true)) pending.switchOn = null;
+  }
+
+  function clearPending() {
+    pending.scene = null;
+    pending.switchOn = null;
+  }
+
   function render() {
-    app.dataset.link = linkUp ? "up" : state ? "down" : "connecting";
+    app.dataset.link = reachable() ? "up" : state ? "down" : "connecting";
+    if (!reachable()) closeConfirm();
+    // Before the first state nothing is known: neutral placeholders, no invented values.
+    app.dataset.known = String(!!state);
     if (!state) return;
 
     const activeAction = Object.keys(SCENE_PICTURES).find((a) => SCENE_PICTURES[a] === state.picture);
     for (const button of sceneButtons) {
-      button.disabled = !controlEnabled(button.dataset.outlet);
+      // Greyed but still tappable, so that a tap on a scene of a switched-off showcase can say why.
+      button.disabled = false;
+      button.setAttribute("aria-disabled", String(!controlEnabled(button.dataset.outlet)));
       button.setAttribute("aria-pressed", String(button.dataset.action === activeAction));
+      const waiting = button.dataset.action === pending.scene;
+      button.classList.toggle("pending", waiting);
+      button.setAttribute("aria-busy", String(waiting));
     }
 
     const on = state.switchOn === true;
     power.setAttribute("aria-checked", String(on));
-    power.disabled = !linkUp;
+    power.disabled = !reachable();
     power.querySelector(".power-state").textContent = on ? "Allumée" : "Éteinte";
+    power.classList.toggle("pending", pending.switchOn !== null);
+    power.setAttribute("aria-busy", String(pending.switchOn !== null));
     app.dataset.switch = on ? "on" : "off";
+    if (!on) closeConfirm();
 
     const faderEnabled = controlEnabled("fader");
     fader.setAttribute("aria-disabled", String(!faderEnabled));
@@ -128,14 +170,17 @@
       drag = null;
     }
     if (!drag) drawFader(faderValueFromState());
+    fader.classList.toggle("pending", !!drag && drag.pointerId === null);
 
     showPicture(typeof state.picture === "string" && state.picture !== "" ? state.picture : null);
 
+    // The indicator says what the controller last heard from the showcase; with the controller
+    // itself out of reach that is unknown, whatever it said before.
     const c = state.connexion || {};
-    const title = typeof c.title === "string" ? c.title : "";
+    const title = reachable() && typeof c.title === "string" ? c.title : "";
     connexion.dataset.title = title;
-    connexionTitle.textContent = title || "…";
-    const colour = cssColour(c.tint);
+    connexionTitle.textContent = title || (reachable() ? "…" : "Inconnu");
+    const colour = reachable() && cssColour(c.tint);
     if (colour) connexion.style.setProperty("--tint", colour);
     else connexion.style.removeProperty("--tint");
   }
@@ -143,9 +188,16 @@
   // ---------------------------------------------------------------- talking to the controller
 
   function send(message) {
-    if (!linkUp || socket.readyState !== WebSocket.OPEN) return false;
-    socket.send(JSON.stringify(message));
+    if (!reachable() || heartbeat === null || socket.readyState !== WebSocket.OPEN) return false;
+    socket.send(JSON.stringify({ ...message, heartbeat }));
     return true;
+  }
+
+  // A scene still goes out while the showcase is silent (it may only have missed an answer),
+  // but the operator should not take the picture for what the showcase shows.
+  function warnIfShowcaseSilent() {
+    if (state && state.connexion && state.connexion.title === SHOWCASE_SILENT_TITLE)
+      showToast("La vitrine ne répond pas : scène envoyée sans confirmation.");
   }
 
   function socketUrl() {
@@ -169,6 +221,12 @@
     showBanner(attempts === 0 && !state ? "Connexion au contrôleur…" : "Reconnexion au contrôleur…", false);
     ws.onmessage = (event) => {
       if (ws !== socket) return;
+      heardAt = performance.now();
+      if (silent) {
+        silent = false;
+        hideBanner();
+        render();
+      }
       let message;
       try {
         message = JSON.parse(event.data);
@@ -177,7 +235,9 @@
         return;
       }
       if (!message || typeof message !== "object") return;
-      if (message.type === "state") {
+      if (message.type === "heartbeat") {
+        if (Number.isSafeInteger(message.id) && message.id >= 0) heartbeat = message.id;
+      } else if (message.type === "state") {
         state = message;
         if (!linkUp) {
           linkUp = true;
@@ -185,21 +245,51 @@
           hideBanner();
           preloadPictures();
         }
+        settlePending();
         render();
       } else if (message.type === "error") {
+        clearPending();
+        if (drag && drag.pointerId === null) endSettle();
+        render();
         showToast(typeof message.message === "string" && message.message ? message.message : "Commande refusée");
       }
     };
     ws.onclose = () => {
-      if (ws !== socket) return;
-      linkUp = false;
-      endDrag(false);
-      render();
-      scheduleReconnect();
+      if (ws === socket) linkLost();
     };
     ws.onerror = () => {}; // a close always follows; it does the work
     render();
   }
+
+  function linkLost() {
+    linkUp = false;
+    silent = false;
+    heartbeat = null;
+    clearPending();
+    endDrag(false);
+    render();
+    scheduleReconnect();
+  }
+
+  // A controller that stopped (or a link that died without a word) closes nothing: only the
+  // silence tells. After a while the socket is given up, since a dead TCP link can hang for long.
+  function watchSilence() {
+    if (!linkUp) return;
+    const quiet = performance.now() - heardAt;
+    if (quiet > DROP_MS) {
+      const dead = socket;
+      socket = null;
+      dead.onclose = dead.onmessage = null;
+      dead.close();
+      linkLost();
+    } else if (quiet > SILENCE_MS && !silent) {
+      silent = true;
+      endDrag(false);
+      render();
+      showBanner("Contrôleur injoignable : commandes suspendues", false);
+    }
+  }
+  setInterval(watchSilence, 250);
 
   function scheduleReconnect() {
     clearTimeout(reconnectTimer);
@@ -261,31 +351,81 @@
 
   // ---------------------------------------------------------------- input
 
+  // A greyed control says why when touched, rather than doing nothing.
+  function explainUnavailable() {
+    if (reachable() && state && state.switchOn !== true)
+      showToast("La vitrine est éteinte : allumez-la avec l'interrupteur pour choisir une scène.");
+  }
+
   for (const button of sceneButtons) {
     button.addEventListener("click", () => {
-      if (button.disabled || !controlEnabled(button.dataset.outlet)) return;
-      send({ action: button.dataset.action });
+      if (!controlEnabled(button.dataset.outlet)) {
+        explainUnavailable();
+        return;
+      }
+      if (send({ action: button.dataset.action })) {
+        pending.scene = button.dataset.action;
+        render();
+        warnIfShowcaseSilent();
+      }
     });
   }
 
+  function sendSwitch(on) {
+    if (send({ action: "switchVideo", on })) {
+      pending.switchOn = on;
+      render();
+    }
+  }
+
+  // Switching off darkens the showcase for the visitors in front of it: the page asks first.
+  // Switching on asks nothing.
   power.addEventListener("click", () => {
-    if (!linkUp || !state) return;
-    send({ action: "switchVideo", on: state.switchOn !== true });
+    if (!reachable() || !state) return;
+    if (state.switchOn === true) openConfirm();
+    else sendSwitch(true);
+  });
+
+  function openConfirm() {
+    confirmBox.hidden = false;
+    confirmCancel.focus({ preventScroll: true });
+  }
+  function closeConfirm() {
+    if (confirmBox) confirmBox.hidden = true;
+  }
+  confirmOff.addEventListener("click", () => {
+    closeConfirm();
+    if (reachable() && state && state.switchOn === true) sendSwitch(false);
+  });
+  confirmCancel.addEventListener("click", closeConfirm);
+  confirmBox.addEventListener("click", (event) => {
+    if (event.target === confirmBox) closeConfirm();
+  });
+  document.addEventListener("keydown", (event) => {
+    if (event.key === "Escape") closeConfirm();
   });
 
   bannerRetry.addEventListener("click", retryNow);
   toast.addEventListener("click", () => (toast.hidden = true));
 
-  // The dimmer. While a finger holds it the thumb shows the finger's value and the controller
-  // gets a rate-limited stream of values, the last one always sent; afterwards the thumb waits
-  // a moment for the controller to confirm before it shows the controller's value again.
-  let drag = null; // { pointerId, value, lastSent, sentAt, timer }
+  // The dimmer. Only its thumb can be dragged, as on a native slider: a stray touch on the
+  // track does nothing. While a finger holds it the thumb follows the finger (by how far it
+  // moved, so grabbing it off-centre does not jump) and the controller gets a rate-limited
+  // stream of values, the last one always sent; afterwards the thumb is pending, and waits a
+  // moment for the controller to confirm before it shows the controller's value again.
+  let drag = null; // { pointerId, value, lastSent, sentAt, timer, startY, startValue }
   let settleTimer = 0;
+  const thumb = fader.querySelector(".fader-thumb");
 
   function valueAt(clientY) {
     const track = fader.querySelector(".fader-track").getBoundingClientRect();
-    const v = 1 - (clientY - track.top) / track.height;
+    const v = drag.startValue - (clientY - drag.startY) / track.height;
     return Math.round(Math.min(1, Math.max(0, v)) * 1000) / 1000;
+  }
+
+  function endSettle() {
+    clearTimeout(settleTimer);
+    drag = null;
   }
 
   function sendFader(force) {
@@ -312,7 +452,8 @@
 
   function beginDrag(pointerId) {
     clearTimeout(settleTimer);
-    drag = { pointerId, value: faderValueFromState(), lastSent: faderValueFromState(), sentAt: 0, timer: 0 };
+    const value = faderValueFromState();
+    drag = { pointerId, value, lastSent: value, sentAt: 0, timer: 0, startY: 0, startValue: value };
     fader.classList.add("dragging");
   }
 
@@ -338,18 +479,28 @@
   }
 
   fader.addEventListener("pointerdown", (event) => {
-    if (!controlEnabled("fader") || (drag && drag.pointerId !== null)) return;
+    if (!controlEnabled("fader")) {
+      explainUnavailable();
+      return;
+    }
+    if (drag && drag.pointerId !== null) return;
+    const box = thumb.getBoundingClientRect();
+    const onThumb =
+      event.clientX >= box.left && event.clientX <= box.right && event.clientY >= box.top && event.clientY <= box.bottom;
+    if (!onThumb) return;
     event.preventDefault();
     fader.setPointerCapture(event.pointerId);
     fader.focus({ preventScroll: true });
     beginDrag(event.pointerId);
-    moveTo(valueAt(event.clientY));
+    drag.startY = event.clientY;
   });
   fader.addEventListener("pointermove", (event) => {
     if (drag && drag.pointerId === event.pointerId) moveTo(valueAt(event.clientY));
   });
   const release = (event) => {
-    if (drag && drag.pointerId === event.pointerId) endDrag(true);
+    if (!drag || drag.pointerId !== event.pointerId) return;
+    endDrag(true);
+    warnIfShowcaseSilent();
   };
   fader.addEventListener("pointerup", release);
   fader.addEventListener("pointercancel", release);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -268,16 +269,63 @@ TYPED_TEST(ControlScreenTest, TicksShowOnlyAConnectedWithTheInteger1First) {
         {"pattern", message("/connect*", {i(1)}), 1, false},
         {"null message", nullptr, 1, false},
     };
+    const Bytes is = test::bytesFromHex("2F 69 73 00 2C 00 00 00");
+    std::vector<Bytes> expected;
     for (const auto& [what, answer, times, counts] : cases) {
         SCOPED_TRACE(what);
         for (int n = 0; n < times; ++n) this->host->receivedOSCMessage(answer);
         EXPECT_EQ(this->host->flag.load(), counts ? 1 : 0);
         EXPECT_EQ(this->tick(), counts ? on : off);
         EXPECT_EQ(this->tick(), off);
+        // Each answer after a silence brings the showcase back in step (no scene shown yet).
+        if (counts) expected.push_back(intMessage("/switch", {1}));
+        expected.insert(expected.end(), {is, is});
     }
-    const std::vector<Bytes> is(2 * std::size(cases),
-                                test::bytesFromHex("2F 69 73 00 2C 00 00 00"));
-    EXPECT_EQ(this->sent(is.size()), is);
+    EXPECT_EQ(this->sent(expected.size()), expected);
+}
+
+// Only the tick that turns the indicator from disconnected to connected sends the held state:
+// "/switch" first, then the scene while one is shown, in the bytes the actions send; ticks that
+// stay connected, or stay silent, send only "/is".
+TYPED_TEST(ControlScreenTest, ShowcaseAnsweringAgainGetsTheSwitchAndTheSceneHeld) {
+    const Bytes is = test::bytesFromHex("2F 69 73 00 2C 00 00 00");
+    const auto answer = [this] {
+        this->host->receivedOSCMessage(message("/connected", {OSCValue::createWithInt(1)}));
+    };
+    const auto concat = [](std::vector<Bytes> a, const std::vector<Bytes>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    // {what, set-up, datagrams of the tick that hears the showcase again}
+    const std::tuple<const char*, std::function<void()>, std::vector<Bytes>> cases[] = {
+        {"no scene yet", [] {}, datagrams({}, 1, 1)},
+        {"a fixed scene", [this] { this->host->theriaque1(nullptr); },
+         concat(datagrams({}, 1, 1), datagrams({scene({6, 12, 13})}))},
+        {"the dimmed room",
+         [this] {
+             this->widgets.fader->setValue(0.5f);
+             this->host->fader(this->widgets.fader);
+         },
+         concat(datagrams({}, 1, 1), datagrams({scene({}, 127)}))},
+        {"switched off after a scene",
+         [this] {
+             this->host->mortier(nullptr);
+             this->toggleSwitch(false);
+         },
+         datagrams({}, 1, 0)},
+        {"on again, no scene chosen", [this] { this->toggleSwitch(true); }, datagrams({}, 1, 1)},
+    };
+    for (const auto& [what, setUp, resent] : cases) {
+        SCOPED_TRACE(what);
+        this->tick();
+        setUp();
+        this->sent(0);
+        answer();
+        this->tick();
+        answer();
+        this->tick();
+        EXPECT_EQ(this->sent(resent.size() + 2), concat(resent, {is, is}));
+    }
 }
 
 }  // namespace

@@ -78,14 +78,30 @@ protected:
         asio::io_context io;
         websocket::stream<tcp::socket> ws{io};
 
-        json read() {
+        // The latest heartbeat read, which actions echo.
+        uint64_t beat = 0;
+
+        json readAny() {
             beast::flat_buffer buffer;
             ws.read(buffer);
-            return json::parse(beast::buffers_to_string(buffer.data()));
+            json message = json::parse(beast::buffers_to_string(buffer.data()));
+            if (message["type"] == "heartbeat") beat = message["id"].get<uint64_t>();
+            return message;
         }
-        void send(const std::string& text) {
+        // The next message that is not a heartbeat.
+        json read() {
+            for (;;)
+                if (json message = readAny(); message["type"] != "heartbeat") return message;
+        }
+        void sendRaw(const std::string& text) {
             ws.text(true);
             ws.write(asio::buffer(text));
+        }
+        // An object's text, sent with the latest heartbeat echoed as pages do.
+        void send(const std::string& text) {
+            sendRaw(text.substr(0, 1) == "{" && text.size() > 2
+                        ? "{\"heartbeat\": " + std::to_string(beat) + ", " + text.substr(1)
+                        : text);
         }
     };
 
@@ -100,7 +116,9 @@ protected:
                 request.set(http::field::origin, origin);
             }));
         page->ws.handshake(host(), "/ws");
-        EXPECT_EQ(page->read()["type"], "state");
+        EXPECT_EQ(page->readAny()["type"], "state");
+        // Right behind the state, so that the page can act at once.
+        EXPECT_EQ(page->readAny()["type"], "heartbeat");
         return page;
     }
 
@@ -172,7 +190,7 @@ TEST_F(WebServerTest, PagesShareEveryChangeAndOnlyTheSenderHearsOfItsErrors) {
     third.read_some(asio::buffer(&byte, 1), error);
     EXPECT_EQ(error, asio::error::eof);
 
-    phone->send("{\"action\": ");
+    phone->sendRaw("{\"action\": ");
     EXPECT_EQ(phone->read(), (json{{"type", "error"}, {"message", "Message illisible."}}));
     phone->send(std::string(5000, ' '));
     EXPECT_EQ(phone->read()["message"], "Message trop long.");
@@ -336,8 +354,39 @@ TEST_F(WebServerTest, APageLoadsWhileOthersHoldThePoolWithSlowRequests) {
     EXPECT_TRUE(eventually([&] {
         return closedCount(first) == first.size() && closedCount(second) == second.size();
     }));
+    // The wait outlasted the page's heartbeats, which it has not read; a new page acts at once.
+    const auto next = openPage();
+    next->send(R"({"action": "mortier"})");
+    EXPECT_EQ(next->read()["picture"], "BGMortier.png");
+}
+
+// An idle page hears numbered heartbeats and no state while nothing changes, however often the
+// indicator is set; an action without a heartbeat to echo is refused.
+TEST_F(WebServerTest, AnIdlePageHearsHeartbeatsAndOnlyRealChanges) {
+    WebServer::Limits limits;
+    limits.heartbeatInterval = std::chrono::milliseconds(50);
+    start(limits);
+    controller->connectedColor = ControlScreen::connectedComponents;
+    controller->unconnectedColor = ControlScreen::unconnectedComponents;
+    const auto page = openPage();
+    std::vector<uint64_t> beats{page->beat};
+    while (beats.size() < 4) {
+        const json message = page->readAny();
+        ASSERT_EQ(message, (json{{"type", "heartbeat"}, {"id", beats.back() + 1}}));
+        beats.push_back(message["id"]);
+    }
+
+    const auto tick = [this] { asio::post(io, [this] { controller->targetMethod(nullptr); }); };
+    tick();
+    EXPECT_EQ(page->read()["connexion"]["title"], "D\u00e9connect\u00e9");
+    // Each tick sets the indicator twice, to what it already shows: nothing goes out.
+    for (int n = 0; n < 3; ++n) tick();
     page->send(R"({"action": "mortier"})");
     EXPECT_EQ(page->read()["picture"], "BGMortier.png");
+
+    page->sendRaw(R"({"action": "chevrette"})");
+    EXPECT_EQ(page->read()["message"], std::string(RemoteScreen::undatedAction));
+    EXPECT_EQ(showcase.drain().size(), 2u + 4u);  // mortier and the four "/is"
 }
 
 }  // namespace
