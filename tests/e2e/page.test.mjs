@@ -296,7 +296,7 @@ test("the page carries the layouts' widgets under their outlet and action names"
     assert.equal(await el.getAttribute("data-kind"), w.kind, `kind of ${w.outlet}`);
     assert.equal(await el.getAttribute("data-action"), w.action ?? null, `action of ${w.outlet}`);
     if (w.label) {
-      const label = (await el.locator(".label").textContent()).replaceAll("\u00ad", "");
+      const label = (await el.locator(".label").textContent()).replaceAll("\u00ad", "").replaceAll("\u00a0", " ");
       assert.equal(label, w.label, `label of ${w.outlet}`);
     }
   }
