@@ -79,7 +79,7 @@ TEST_F(RemoteScreenTest, AcceptedInputRunsTheActionAndChangesTheState) {
 }
 
 TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
-    const std::string unreadable = "Message illisible.", unknown = "Action inconnue : ";
+    const std::string unreadable = "Message illisible.", unknown = "Action inconnue\u00a0: ";
     const std::string badValue = "Valeur d'intensit\u00e9 invalide.";
     const std::string badSwitch = "\u00c9tat d'interrupteur invalide.";
     const auto action = [](const std::string& name, const std::string& rest = "") {
@@ -112,9 +112,9 @@ TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
     for (const char* scene :
          {"mortier", "medaillon", "bouteille", "chevrette", "onguent", "theriaque1", "theriaque2",
           "potCanon", "potCylindrique", "vaseHaut", "raffraichissoire", "vitrinerie"})
-        cases.emplace_back(action(scene), "Sc\u00e8ne indisponible : la vitrine est \u00e9teinte.");
+        cases.emplace_back(action(scene), "Sc\u00e8ne indisponible\u00a0: la vitrine est \u00e9teinte.");
     cases.emplace_back(action("fader", ", \"value\": 0.5"),
-                       "Intensit\u00e9 indisponible : la vitrine est \u00e9teinte.");
+                       "Intensit\u00e9 indisponible\u00a0: la vitrine est \u00e9teinte.");
 
     controller->fader(nullptr);
     listener.drain();

@@ -609,7 +609,7 @@ test("a malformed socket message gets an error and changes nothing", async () =>
   assert.equal(replies[0].picture, "BGOnguent.png");
   assert.deepEqual(
     replies.filter((m) => m.type === "error").map((m) => m.message),
-    ["Message illisible.", "Valeur d'intensité invalide.", 'Action inconnue : "explode"'],
+    ["Message illisible.", "Valeur d'intensité invalide.", 'Action inconnue\u00a0: "explode"'],
   );
   await page.waitForTimeout(300);
   assert.equal(await shownPicture(page), "BGOnguent.png");
