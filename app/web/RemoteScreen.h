@@ -90,17 +90,17 @@ public:
     static constexpr std::string_view tooLong = "Message trop long.";
     static constexpr std::string_view noAction = "Message sans action.";
     static constexpr std::string_view sceneUnavailable =
-        "Sc\u00e8ne indisponible : la vitrine est \u00e9teinte.";
+        "Sc\u00e8ne indisponible\u00a0: la vitrine est \u00e9teinte.";
     static constexpr std::string_view faderUnavailable =
-        "Intensit\u00e9 indisponible : la vitrine est \u00e9teinte.";
+        "Intensit\u00e9 indisponible\u00a0: la vitrine est \u00e9teinte.";
     static constexpr std::string_view badFaderValue = "Valeur d'intensit\u00e9 invalide.";
     static constexpr std::string_view badSwitchState = "\u00c9tat d'interrupteur invalide.";
-    static constexpr std::string_view unknownActionPrefix = "Action inconnue : ";
+    static constexpr std::string_view unknownActionPrefix = "Action inconnue\u00a0: ";
     static constexpr std::string_view lateAction =
-        "Commande arriv\u00e9e trop tard, ignor\u00e9e : le contr\u00f4leur ne r\u00e9pondait "
+        "Commande arriv\u00e9e trop tard, ignor\u00e9e\u00a0: le contr\u00f4leur ne r\u00e9pondait "
         "plus. Recommencez si besoin.";
     static constexpr std::string_view undatedAction =
-        "Commande sans battement du contr\u00f4leur, ignor\u00e9e : rechargez la page.";
+        "Commande sans battement du contr\u00f4leur, ignor\u00e9e\u00a0: rechargez la page.";
 
 private:
     struct Changes;

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "app/toolkit/EmbeddedFile.h"
 #include "app/web/AllowedHosts.h"
@@ -62,6 +63,9 @@ std::string_view contentType(std::string_view name) {
     if (endsWith(".css")) return "text/css; charset=utf-8";
     if (endsWith(".js")) return "text/javascript; charset=utf-8";
     if (endsWith(".png")) return "image/png";
+    if (endsWith(".webmanifest")) return "application/manifest+json";
+    if (endsWith(".svg")) return "image/svg+xml";
+    if (endsWith(".ico")) return "image/x-icon";
     return "application/octet-stream";
 }
 
@@ -104,11 +108,27 @@ bool isPlainPictureName(std::string_view name) {
     });
 }
 
+// The page's own files by path. Browsers ask for the favicon and iOS for its home-screen icon at
+// the root whatever the page links, so those answer there too.
+constexpr std::pair<std::string_view, std::string_view> pageFiles[] = {
+    {"/", "index.html"},
+    {"/index.html", "index.html"},
+    {"/app.css", "app.css"},
+    {"/app.js", "app.js"},
+    {"/manifest.webmanifest", "manifest.webmanifest"},
+    {"/favicon.ico", "icons/favicon.ico"},
+    {"/apple-touch-icon.png", "icons/apple-touch-icon.png"},
+    {"/apple-touch-icon-precomposed.png", "icons/apple-touch-icon.png"},
+    {"/icons/icon.svg", "icons/icon.svg"},
+    {"/icons/icon-192.png", "icons/icon-192.png"},
+    {"/icons/icon-512.png", "icons/icon-512.png"},
+    {"/icons/icon-maskable-512.png", "icons/icon-maskable-512.png"},
+};
+
 // The embedded file a request path names, or nothing.
 std::optional<EmbeddedFile> fileForPath(std::string_view path) {
-    if (path == "/" || path == "/index.html") return webFile("index.html");
-    if (path == "/app.css") return webFile("app.css");
-    if (path == "/app.js") return webFile("app.js");
+    for (const auto& [served, name] : pageFiles)
+        if (path == served) return webFile(name);
     constexpr std::string_view pictures = "/pictures/";
     if (path.substr(0, pictures.size()) != pictures) return std::nullopt;
     const auto name = percentDecoded(path.substr(pictures.size()));

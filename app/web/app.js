@@ -84,7 +84,6 @@
     if (name === shownPicture) return;
     shownPicture = name;
     picture.dataset.picture = name || "";
-    picture.setAttribute("aria-label", name ? "Vitrine : " + name.replace(/\.png$/, "") : "Vitrine");
     // Cross-fade: the new picture comes up on the back layer, then the front one fades out.
     const next = pictureLayers[1 - frontLayer];
     const prev = pictureLayers[frontLayer];
@@ -93,6 +92,23 @@
     prev.classList.remove("shown");
     frontLayer = 1 - frontLayer;
     ambience.style.backgroundImage = name ? `url("${pictureUrl(name)}")` : "none";
+  }
+
+  // The picture in words for screen readers, after the scene marked on its button, and as bright
+  // as the room: the whole-room scene follows the dimmer (never quite black, so the cabinet stays
+  // visible), a jar's scene has fixed levels.
+  function describePicture() {
+    const shown = sceneButtons.find((b) => b.getAttribute("aria-pressed") === "true");
+    const room = !!shown && shown.dataset.action === "vitrinerie";
+    const level = faderValueFromState();
+    let words = "Vitrine des pots de pharmacie, aucune scène affichée";
+    if (shownPicture && room)
+      words = `Vitrine des pots de pharmacie\u00a0: tous les pots éclairés, intensité ${Math.round(level * 100)}\u00a0%`;
+    else if (shownPicture && shown)
+      words = `Vitrine des pots de pharmacie\u00a0: ${shown.querySelector(".label").textContent.replaceAll("\u00ad", "")} en lumière, les autres dans la pénombre`;
+    else if (shownPicture) words = "Vitrine des pots de pharmacie dans l’ombre, aucun pot éclairé";
+    picture.setAttribute("aria-label", words);
+    app.style.setProperty("--brightness", room ? (0.2 + 0.8 * level).toFixed(3) : "1");
   }
 
   function cssColour(tint) {
@@ -117,7 +133,7 @@
   function drawFader(value) {
     fader.style.setProperty("--value", String(value));
     fader.setAttribute("aria-valuenow", value.toFixed(3));
-    const percent = Math.round(value * 100) + " %";
+    const percent = Math.round(value * 100) + "\u00a0%";
     fader.setAttribute("aria-valuetext", percent);
     dimmerValue.textContent = percent;
   }
@@ -173,6 +189,7 @@
     fader.classList.toggle("pending", !!drag && drag.pointerId === null);
 
     showPicture(typeof state.picture === "string" && state.picture !== "" ? state.picture : null);
+    describePicture();
 
     // The indicator says what the controller last heard from the showcase; with the controller
     // itself out of reach that is unknown, whatever it said before.

@@ -173,13 +173,13 @@ TEST_F(RemoteScreenTest, AnActionEchoingAnOldHeartbeatIsRefusedAsLate) {
 }
 
 TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
-    const std::string unreadable = "Message illisible.", unknown = "Action inconnue : ";
+    const std::string unreadable = "Message illisible.", unknown = "Action inconnue\u00a0: ";
     const std::string badValue = "Valeur d'intensit\u00e9 invalide.";
     const std::string badSwitch = "\u00c9tat d'interrupteur invalide.";
     const std::string undated =
-        "Commande sans battement du contr\u00f4leur, ignor\u00e9e : rechargez la page.";
+        "Commande sans battement du contr\u00f4leur, ignor\u00e9e\u00a0: rechargez la page.";
     const std::string late =
-        "Commande arriv\u00e9e trop tard, ignor\u00e9e : le contr\u00f4leur ne r\u00e9pondait "
+        "Commande arriv\u00e9e trop tard, ignor\u00e9e\u00a0: le contr\u00f4leur ne r\u00e9pondait "
         "plus. Recommencez si besoin.";
     // Actions are dated when they are sent (below), as pages do, unless they name a heartbeat.
     const auto action = [](const std::string& name, const std::string& rest = "") {
@@ -217,9 +217,9 @@ TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
     for (const char* scene :
          {"mortier", "medaillon", "bouteille", "chevrette", "onguent", "theriaque1", "theriaque2",
           "potCanon", "potCylindrique", "vaseHaut", "raffraichissoire", "vitrinerie"})
-        cases.emplace_back(action(scene), "Sc\u00e8ne indisponible : la vitrine est \u00e9teinte.");
+        cases.emplace_back(action(scene), "Sc\u00e8ne indisponible\u00a0: la vitrine est \u00e9teinte.");
     cases.emplace_back(action("fader", ", \"value\": 0.5"),
-                       "Intensit\u00e9 indisponible : la vitrine est \u00e9teinte.");
+                       "Intensit\u00e9 indisponible\u00a0: la vitrine est \u00e9teinte.");
 
     controller->fader(nullptr);
     listener.drain();

@@ -313,7 +313,7 @@ test("the page carries the layouts' widgets under their outlet and action names"
     assert.equal(await el.getAttribute("data-kind"), w.kind, `kind of ${w.outlet}`);
     assert.equal(await el.getAttribute("data-action"), w.action ?? null, `action of ${w.outlet}`);
     if (w.label) {
-      const label = (await el.locator(".label").textContent()).replaceAll("\u00ad", "");
+      const label = (await el.locator(".label").textContent()).replaceAll("\u00ad", "").replaceAll("\u00a0", " ");
       assert.equal(label, w.label, `label of ${w.outlet}`);
     }
   }
@@ -404,7 +404,7 @@ test("two pages stay in step", async () => {
   await expectPicture(tablet, "BGVitrinerie.png");
   await waitFor(async () => Math.abs((await faderValue(tablet)) - last) < 0.001, "tablet's fader to follow");
   await waitFor(async () => Math.abs((await faderValue(phone)) - last) < 0.001, "phone's fader to settle");
-  assert.equal(await tablet.locator(".dimmer-value").textContent(), `${Math.round(last * 100)} %`);
+  assert.equal(await tablet.locator(".dimmer-value").textContent(), `${Math.round(last * 100)}\u00a0%`);
 
   await press(tablet, "vitrinerie");
   await switchTo(phone, false);
@@ -471,6 +471,48 @@ test("a refused input shows the controller's message", async () => {
   assert.deepEqual([...lagging.errors, ...other.errors], []);
   await lagging.context().close();
   await other.context().close();
+});
+
+test("the page goes on a home screen with its own icons and tells its picture in words", async () => {
+  const page = await openPage(PHONE);
+  const manifestUrl = new URL(await page.locator('link[rel="manifest"]').getAttribute("href"), server.url);
+  const manifest = await (await fetch(manifestUrl)).json();
+  assert.equal(manifest.display, "standalone");
+  assert.equal(manifest.theme_color, await page.locator('meta[name="theme-color"]').getAttribute("content"));
+  const icons = [
+    ...manifest.icons.map((i) => [new URL(i.src, manifestUrl), i.type]),
+    ...(await page.locator('link[rel~="icon"], link[rel="apple-touch-icon"]').evaluateAll((links) => links.map((l) => l.href))).map((href) => [new URL(href), null]),
+  ];
+  for (const [src, type] of icons) {
+    const res = await fetch(src);
+    assert.equal(res.status, 200, src.href);
+    if (type) assert.equal(res.headers.get("content-type"), type, src.href);
+  }
+
+  // Screen readers hear the scene, never a file name.
+  const words = () => outlet(page, "BG_image").getAttribute("aria-label");
+  await switchTo(page, true);
+  const brightness = () => page.locator("#app").evaluate((el) => el.style.getPropertyValue("--brightness"));
+  const heard = [];
+  for (const name of ["onguent", "theriaque2", "vitrinerie"]) {
+    await press(page, name);
+    await expectPicture(page, PICTURE_OF[name]);
+    heard.push(await words());
+  }
+  // Only the whole-room picture dims with the dimmer.
+  assert.equal(await brightness(), (0.2 + 0.8 * (await faderValue(page))).toFixed(3));
+  await switchTo(page, false);
+  await expectPicture(page, "BGAllOff.png");
+  heard.push(await words());
+  assert.match(heard[0], /Pot à onguent en lumière/);
+  assert.match(heard[1], /Thériaque\s2 en lumière/);
+  assert.match(heard[2], /tous les pots éclairés, intensité \d+\u00a0%/);
+  assert.match(heard[3], /aucun pot éclairé/);
+  assert.equal(await brightness(), "1");
+  assert.ok(heard.every((w) => !/\.png|BG|Theriaque /.test(w)), heard.join(" | "));
+  await switchTo(page, true);
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
 });
 
 const hexOf = (buffer) => buffer.toString("hex");
@@ -631,7 +673,7 @@ test("a malformed socket message gets an error and changes nothing", async () =>
   assert.equal(replies[0].picture, "BGOnguent.png");
   assert.deepEqual(
     replies.filter((m) => m.type === "error").map((m) => m.message),
-    ["Message illisible.", "Valeur d'intensité invalide.", 'Action inconnue : "explode"'],
+    ["Message illisible.", "Valeur d'intensité invalide.", 'Action inconnue\u00a0: "explode"'],
   );
   await page.waitForTimeout(300);
   assert.equal(await shownPicture(page), "BGOnguent.png");

@@ -8,12 +8,22 @@ picture lights them all and the all-off picture leaves the cabinet dark. The jar
 also written into index.html as an inline SVG sprite, so the buttons show the same silhouettes
 as the pictures.
 
+The pictures are drawn at twice the size they are laid out at (2048 x 1280 for a 1024 x 640
+drawing), so that a retina tablet shows them sharp; a plain screen scales them down.
+
+The same script draws the page's own icons into ../icons/: the home-screen icons of the web-app
+manifest (192 and 512 px, and a 512 px one with the jar inside the safe zone that Android's
+masks keep), the 180 px apple-touch-icon, and the favicon (favicon.ico with 16 and 32 px
+pictures, icon.svg for browsers that take a drawing). Each is the theriac jar of the brand mark,
+lit, on the dark of the museum room.
+
 Only the standard library is used to write the SVG sources; `rsvg-convert` (Debian package
 librsvg2-bin) turns them into PNGs. The PNGs are committed, so a build never needs this script:
 run `python3 app/web/pictures/make_pictures.py` after changing a drawing.
 """
 
 import os
+import struct
 import re
 import shutil
 import subprocess
@@ -22,7 +32,9 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 INDEX_HTML = os.path.join(HERE, "..", "index.html")
+ICONS = os.path.join(HERE, "..", "icons")
 WIDTH, HEIGHT = 1024, 640
+SCALE = 2  # pixels per drawing unit in the PNGs
 
 # --- Jar outlines -------------------------------------------------------------------------------
 # Each jar stands with the middle of its base at (0, 0), y growing downwards, so it reaches into
@@ -270,14 +282,7 @@ def picture_svg(lit):
         '<stop offset="1" stop-color="#1f140c"/></linearGradient>',
     ]
     for mode in PALETTES:
-        strength = {"lit": 0.45, "dim": 0.55, "off": 0.6}[mode]
-        out.append(
-            f'<linearGradient id="shade-{mode}" x1="-90" y1="0" x2="90" y2="0" gradientUnits="userSpaceOnUse">'
-            f'<stop offset="0.25" stop-color="#000" stop-opacity="{strength}"/>'
-            f'<stop offset="0.42" stop-color="#fff" stop-opacity="{0.22 if mode == "lit" else 0.05}"/>'
-            f'<stop offset="0.58" stop-color="#000" stop-opacity="0"/>'
-            f'<stop offset="0.75" stop-color="#000" stop-opacity="{strength}"/></linearGradient>'
-        )
+        out.append(shade_gradient(mode))
     out.append("</defs>")
     # The cabinet: frame, back wall, shelves and compartment posts.
     out.append('<rect x="88" y="14" width="848" height="612" rx="6" fill="url(#frame)"/>')
@@ -345,6 +350,94 @@ def cabinet_symbol():
     )
 
 
+# --- The page's own icons -----------------------------------------------------------------------
+
+
+def shade_gradient(mode):
+    strength = {"lit": 0.45, "dim": 0.55, "off": 0.6}[mode]
+    return (
+        f'<linearGradient id="shade-{mode}" x1="-90" y1="0" x2="90" y2="0" gradientUnits="userSpaceOnUse">'
+        f'<stop offset="0.25" stop-color="#000" stop-opacity="{strength}"/>'
+        f'<stop offset="0.42" stop-color="#fff" stop-opacity="{0.22 if mode == "lit" else 0.05}"/>'
+        f'<stop offset="0.58" stop-color="#000" stop-opacity="0"/>'
+        f'<stop offset="0.75" stop-color="#000" stop-opacity="{strength}"/></linearGradient>'
+    )
+
+
+def app_icon_svg(jar_height, rounded):
+    """The lit theriac jar on a 512-unit square; `jar_height` is the jar's share of the side.
+
+    `rounded` gives the square its own rounded corners (favicon, manifest "any"); without it the
+    square is full-bleed, for the platforms that cut their own shape (iOS, maskable icons)."""
+    j = JARS["theriaque1"]
+    x0, y0, x1, y1 = jar_bbox(j)
+    scale = jar_height * 512 / (y1 - y0)
+    # The jar's base sits so that its box is centred, a little low like an object on a shelf.
+    tx = 256 - scale * (x0 + x1) / 2
+    ty = 256 - scale * (y0 + y1) / 2 + 512 * jar_height * 0.04
+    radius = 112 if rounded else 0
+    out = [
+        '<svg xmlns="http://www.w3.org/2000/svg" width="512" height="512" viewBox="0 0 512 512">',
+        "<defs>",
+        '<radialGradient id="room" cx="0.5" cy="0.42" r="0.7"><stop offset="0" stop-color="#3a2a1b"/>'
+        '<stop offset="0.55" stop-color="#1a130e"/><stop offset="1" stop-color="#0b0908"/></radialGradient>',
+        '<radialGradient id="glow"><stop offset="0" stop-color="#ffbe6b" stop-opacity="0.5"/>'
+        '<stop offset="0.6" stop-color="#ff9f43" stop-opacity="0.14"/>'
+        '<stop offset="1" stop-color="#ff9f43" stop-opacity="0"/></radialGradient>',
+        shade_gradient("lit"),
+        "</defs>",
+        f'<rect width="512" height="512" rx="{radius}" fill="url(#room)"/>',
+        f'<ellipse cx="256" cy="{ty + scale * (y0 + y1) / 2:.1f}" rx="{scale * 110:.1f}" ry="{scale * 105:.1f}" '
+        'fill="url(#glow)"/>',
+        f'<ellipse cx="256" cy="{ty:.1f}" rx="{scale * 50:.1f}" ry="{scale * 6:.1f}" fill="#000" opacity="0.5"/>',
+        f'<g transform="translate({tx:.2f},{ty:.2f}) scale({scale:.4f})">',
+    ]
+    draw_jar(out, "theriaque1", j, 0, 0, "lit", "icon")
+    out += ["</g>", "</svg>"]
+    return "\n".join(out)
+
+
+def ico(pngs):
+    """A .ico holding PNG pictures, as every browser reads them: (size, bytes) pairs."""
+    header = struct.pack("<HHH", 0, 1, len(pngs))
+    offset = len(header) + 16 * len(pngs)
+    entries, data = b"", b""
+    for size, png in pngs:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(png), offset + len(data))
+        data += png
+    return header + entries + data
+
+
+def write_app_icons(converter, tmp):
+    os.makedirs(ICONS, exist_ok=True)
+    drawings = {"any": app_icon_svg(0.66, True), "full": app_icon_svg(0.6, False),
+                "maskable": app_icon_svg(0.5, False)}
+    sources = {}
+    for name, svg in drawings.items():
+        sources[name] = os.path.join(tmp, f"icon-{name}.svg")
+        with open(sources[name], "w", encoding="utf-8") as f:
+            f.write(svg)
+    with open(os.path.join(ICONS, "icon.svg"), "w", encoding="utf-8") as f:
+        f.write(drawings["any"] + "\n")
+
+    def render(drawing, size, out):
+        subprocess.run([converter, "-w", str(size), "-h", str(size), "-o", out, sources[drawing]], check=True)
+
+    for drawing, size, name in [("any", 192, "icon-192.png"), ("any", 512, "icon-512.png"),
+                                ("maskable", 512, "icon-maskable-512.png"),
+                                ("full", 180, "apple-touch-icon.png")]:
+        render(drawing, size, os.path.join(ICONS, name))
+        print(f"icons/{name}: {os.path.getsize(os.path.join(ICONS, name)) // 1024} KB")
+    small = []
+    for size in (16, 32):
+        png = os.path.join(tmp, f"favicon-{size}.png")
+        render("any", size, png)
+        with open(png, "rb") as f:
+            small.append((size, f.read()))
+    with open(os.path.join(ICONS, "favicon.ico"), "wb") as f:
+        f.write(ico(small))
+
+
 def write_icons():
     sprite = (
         '<svg class="sprite" aria-hidden="true" focusable="false">'
@@ -371,8 +464,9 @@ def main():
             with open(svg, "w", encoding="utf-8") as f:
                 f.write(picture_svg(lit))
             png = os.path.join(HERE, name)
-            subprocess.run([converter, "-w", str(WIDTH), "-h", str(HEIGHT), "-o", png, svg], check=True)
+            subprocess.run([converter, "-w", str(SCALE * WIDTH), "-h", str(SCALE * HEIGHT), "-o", png, svg], check=True)
             print(f"{name}: {os.path.getsize(png) // 1024} KB")
+        write_app_icons(converter, tmp)
     if os.path.exists(INDEX_HTML):
         write_icons()
 

@@ -173,6 +173,41 @@ TEST_F(WebServerTest, ServesThePageAndItsPicturesOnly) {
         http::status::payload_too_large);
 }
 
+// What a tablet asks for to put the page on its home screen, under the right types; a PNG icon
+// is the size its name promises (IHDR width, big-endian at byte 16).
+TEST_F(WebServerTest, ServesTheManifestAndIcons) {
+    start();
+    struct Case {
+        const char* target;
+        const char* type;
+        std::string_view start;
+        uint32_t width;
+    };
+    const Case cases[] = {
+        {"/manifest.webmanifest", "application/manifest+json", "{", 0},
+        {"/favicon.ico", "image/x-icon", std::string_view("\0\0\1\0\2\0", 6), 0},
+        {"/icons/icon.svg", "image/svg+xml", "<svg", 0},
+        {"/apple-touch-icon.png", "image/png", "\x89PNG", 180},
+        {"/apple-touch-icon-precomposed.png", "image/png", "\x89PNG", 180},
+        {"/icons/icon-192.png", "image/png", "\x89PNG", 192},
+        {"/icons/icon-512.png", "image/png", "\x89PNG", 512},
+        {"/icons/icon-maskable-512.png", "image/png", "\x89PNG", 512},
+    };
+    for (const auto& c : cases) {
+        const auto response = request(http::verb::get, c.target);
+        ASSERT_EQ(response.result(), http::status::ok) << c.target;
+        EXPECT_EQ(response[http::field::content_type], c.type) << c.target;
+        const std::string& body = response.body();
+        EXPECT_EQ(body.substr(0, c.start.size()), c.start) << c.target;
+        if (c.width == 0) continue;
+        ASSERT_GE(body.size(), 24u) << c.target;
+        const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(body[i])); };
+        EXPECT_EQ(byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19), c.width) << c.target;
+    }
+    for (const char* target : {"/icons/", "/icons/favicon.ico", "/manifest.json", "/icon-192.png"})
+        EXPECT_EQ(request(http::verb::get, target).result(), http::status::not_found) << target;
+}
+
 // A connection beyond the limit is closed at once. Refused input answers its sender alone: the
 // other page's next message is the state of the next real change. A page behind asks for what
 // already is and alone gets the state again; a huge message closes that page with 1009.
