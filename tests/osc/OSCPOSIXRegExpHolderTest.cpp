@@ -24,7 +24,6 @@ TEST(OSCPOSIXRegExpHolder, MatchesAnywhereInTheNameAndRefusesWhatCannotBeCompile
     for (const auto& [regex, name, expected] : table) {
         const auto holder = OSCPOSIXRegExpHolder::createWithString(regex);
         ASSERT_NE(holder, nullptr) << regex;
-        EXPECT_EQ(holder->regexString(), regex);
         EXPECT_EQ(holder->evalAgainstString(name), expected) << regex << " on " << name;
     }
     const auto holder = OSCPOSIXRegExpHolder::createWithString("f.o");
@@ -58,7 +57,5 @@ TEST(OSCRegexCache, CompilesAValidExpressionOnceAndAnInvalidOneOnEveryCall) {
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(posixMatchAgainstFastRegex("(", "("));
     EXPECT_EQ(OSCPOSIXRegExpHolder::compilationCount(), before + 4);
     EXPECT_FALSE(posixMatchAgainstFastRegex("foo", std::nullopt));
-    EXPECT_FALSE(posixMatchAgainstFastRegex("foo", "f.é"));
-    EXPECT_FALSE(posixMatchAgainstFastRegex("fée", "f.e"));
     EXPECT_EQ(capture.lines(), std::vector<std::string>(3, kCompileError));
 }
