@@ -3,10 +3,7 @@
 #include <bit>
 
 #include "basics/Log.h"
-#include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
-#include "osc/OSCPacket.h"
-#include "support/CollectingReceiver.h"
 
 using namespace vitrine;
 using V = OSCValue;
@@ -93,33 +90,6 @@ TEST(OSCRoundTrip, EveryKindAndValueDecodesEqualAndReencodesIdentically) {
         ASSERT_NE(parsed, nullptr) << original->description();
         expectSameMessage(*original, *parsed);
         EXPECT_EQ(*parsed->writeToNSData(), *bytes);
-    }
-    EXPECT_TRUE(capture.lines().empty());
-}
-
-TEST(OSCRoundTrip, NestedBundlesDeliverEveryMessageInOrderWithTheTimeTagInForce) {
-    const auto messages = everyKind();
-    const Date tag = 100000000.0 + 123456 / 1e6;
-    const auto bundle = [](std::vector<std::shared_ptr<OSCPacketContent>> elements,
-                           std::optional<Date> timeTag) {
-        auto made = OSCBundle::createWithElementArray(std::move(elements));
-        made->setTimeTag(timeTag);
-        return made;
-    };
-    const auto own =
-        bundle({messages[3], bundle({messages[4], messages[5]}, std::nullopt), messages[6]}, 3.5);
-    const auto outer = bundle({messages[0], bundle({messages[1], messages[2]}, std::nullopt), own,
-                               messages[7], messages[8], messages[9]},
-                              tag);
-    LogCapture capture;
-    const auto packet = OSCPacket::createWithContent(outer);
-    test::CollectingReceiver receiver;
-    OSCPacket::parseRawBuffer(packet->payload(), static_cast<int32_t>(packet->bufferLength()),
-                              &receiver, 0x0100007F, 9000);
-    ASSERT_EQ(receiver.messages.size(), messages.size());
-    for (size_t i = 0; i < messages.size(); ++i) {
-        expectSameMessage(*messages[i], *receiver.messages[i]);
-        EXPECT_EQ(receiver.messages[i]->timeTag(), i >= 3 && i <= 6 ? 3.5 : tag) << i;
     }
     EXPECT_TRUE(capture.lines().empty());
 }
