@@ -59,7 +59,6 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
     const std::vector<Row> table = {
         {V::createWithInt(16777217), "i | 01 00 00 01", 16777217.0},
         {V::createWithFloat(0.1f), "f | 3D CC CC CD", static_cast<double>(0.1f)},
-        {V::createWithString(std::string("3")), "s | 33 00 00 00", 0.0},
         // Time tags: seconds from the 2001 reference date, then whole microseconds.
         {V::createWithTimeSeconds(3, 500000), "t | 00 00 00 03 00 07 A1 20", 3.5},
         {V::createWithDate(10.25), "t | 00 00 00 0A 00 03 D0 90", 10.25},
@@ -75,7 +74,6 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
          -1099511627776.0},
         {V::createWithDouble(-0.0), "d | 80 00 00 00 00 00 00 00", 0.0},
         // A character travels as a 32-bit integer, sign included.
-        {V::createWithChar('A'), "c | 00 00 00 41", 65.0},
         {V::createWithChar(-3), "c | FF FF FF FD", -3.0},
         {V::createWithMIDIChannel(1, 0x90, 60, 127), "m | 01 90 3C 7F", 1.0},
         // MIDI: the whole status byte, channel nibble included, decides the number.
@@ -86,7 +84,6 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
         {midi(0xF8, 0, 0), "m | 00 F8 00 00", 1.0},
         {midi(0x91, 99, 99), "m | 00 91 63 63", 0.0},
         {midi(0xF0, 99, 99), "m | 00 F0 63 63", 0.0},
-        {V::createWithSMPTEChunk(-2), "E | FF FF FF FE", {}},
         {smpte(OSCSMPTEFPS24, 1, 0, 0, 2, 12), "E | 12 00 02 0C", 86402.5},
         {smpte(OSCSMPTEFPS120, 1, 0, 0, 2, 60), "E | 72 00 02 3C", 86402.5},
         // Without a known rate the frames count for nothing.
