@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "basics/Log.h"
 #include "osc/OSCAddressSpace.h"
 #include "support/OscWire.h"
@@ -11,18 +9,14 @@ using namespace vitrine::test;
 
 namespace {
 
-// Writes down, in order, what a node tells its delegate.
+// Writes down, in order, what a node tells its delegate (on the dispatching thread).
 struct NodeRecorder : OSCNodeDelegate {
     void node(OSCNode& node, const std::shared_ptr<OSCMessage>& message) override {
         add("message " + node.fullName().value_or("?") + " " + message->address().value_or("?"));
     }
     void nodeNameChanged(OSCNode& node) override { add("named " + node.fullName().value_or("?")); }
     void nodeDeleted(OSCNode& node) override { add("deleted " + node.nodeName().value_or("?")); }
-    void add(std::string event) {
-        std::lock_guard guard(lock);
-        events.push_back(std::move(event));
-    }
-    std::mutex lock;
+    void add(std::string event) { events.push_back(std::move(event)); }
     std::vector<std::string> events;
 };
 

@@ -42,7 +42,7 @@ Bytes messageBytes(const std::string& address) {
     return *OSCMessage::createWithAddress(address)->writeToNSData();
 }
 
-// A bundle of encoded elements, each given its length; `timeTag` is the 8 bytes after the header.
+// A bundle of encoded elements, each given its length, with the time tag's two words.
 Bytes bundleBytes(const std::vector<Bytes>& elements, uint32_t seconds = 0,
                   uint32_t microseconds = 1) {
     Bytes bytes = join({field("#bundle"), word(seconds), word(microseconds)});
@@ -61,6 +61,16 @@ std::vector<std::shared_ptr<OSCMessage>> parse(const Bytes& bytes) {
     return receiver.messages;
 }
 
+// The values of the one message a datagram holds, described.
+Lines values(const Bytes& datagram) {
+    const auto messages = parse(datagram);
+    if (messages.size() != 1) return {"(" + std::to_string(messages.size()) + " messages)"};
+    Lines texts;
+    for (int32_t i = 0; i < messages[0]->valueCount(); ++i)
+        texts.push_back(messages[0]->valueAtIndex(i)->description());
+    return texts;
+}
+
 // "address@time" per message, "address" for one without a time tag.
 Lines summary(const std::vector<std::shared_ptr<OSCMessage>>& messages) {
     Lines lines;
@@ -73,6 +83,97 @@ Lines summary(const std::vector<std::shared_ptr<OSCMessage>>& messages) {
 }
 
 }  // namespace
+
+TEST(OSCMessageParse, AddressFormsQueriesRepliesAndMalformedHashAddresses) {
+    using Case =
+        std::tuple<std::string, OSCMessageType, OSCQueryType, std::optional<std::string>, bool>;
+    const std::vector<Case> cases = {
+        {"/connected", OSCMessageTypeControl, OSCQueryTypeUnknown, "/connected", false},
+        {"/a/", OSCMessageTypeQuery, OSCQueryTypeNamespaceExploration, "/a", false},
+        {"/", OSCMessageTypeQuery, OSCQueryTypeNamespaceExploration, "/", false},
+        {"", OSCMessageTypeControl, OSCQueryTypeUnknown, "/", false},
+        {"synth", OSCMessageTypeControl, OSCQueryTypeUnknown, "/synth", false},
+        {"/synth/#documentation", OSCMessageTypeQuery, OSCQueryTypeDocumentation, "/synth", false},
+        {"/#type-signature", OSCMessageTypeQuery, OSCQueryTypeTypeSignature, "/", false},
+        {"/a/b/#current-value", OSCMessageTypeQuery, OSCQueryTypeCurrentValue, "/a/b", false},
+        {"x/#return-type-string", OSCMessageTypeQuery, OSCQueryTypeReturnTypeString, "/x", false},
+        {"/s/#documentatio", OSCMessageTypeQuery, OSCQueryTypeUnknown, "/s/#documentatio", false},
+        {"/synth/#", OSCMessageTypeQuery, OSCQueryTypeUnknown, "/synth/#", false},
+        {"/a#b", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a#b", false},
+        {"/a/*", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a/*", true},
+        {"/a/{b,c}", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a/{b,c}", false},
+        {"/jarres/é", OSCMessageTypeControl, OSCQueryTypeUnknown, "/jarres/é", false},
+        {"#reply", OSCMessageTypeReply, OSCQueryTypeUnknown, std::nullopt, false},
+        {"#error", OSCMessageTypeError, OSCQueryTypeUnknown, std::nullopt, false},
+        // Only six bytes are compared; the type tags follow at 8 whatever comes after them.
+        {"#replyX", OSCMessageTypeReply, OSCQueryTypeUnknown, std::nullopt, false},
+        // Neither reply nor error: the values are kept without an address, and a line is logged.
+        {"#foo", OSCMessageTypeUnknown, OSCQueryTypeUnknown, std::nullopt, false},
+        {"#\xFF", OSCMessageTypeUnknown, OSCQueryTypeUnknown, std::nullopt, false},
+    };
+    LogCapture capture;
+    for (const auto& [wire, type, query, address, wildcards] : cases) {
+        const auto messages = parse(join({field(wire), field(",i"), word(7)}));
+        ASSERT_EQ(messages.size(), 1u) << wire;
+        const auto& message = messages[0];
+        EXPECT_EQ(message->messageType(), type) << wire;
+        EXPECT_EQ(message->queryType(), query) << wire;
+        EXPECT_EQ(message->address(), address) << wire;
+        EXPECT_EQ(message->wildcardsInAddress(), wildcards) << wire;
+        ASSERT_EQ(message->valueCount(), 1) << wire;
+        EXPECT_EQ(message->value()->description(), "<OSCVal i 7>") << wire;
+        EXPECT_EQ(message->queryTXAddress(), kSender);
+        EXPECT_EQ(message->queryTXPort(), kSenderPort);
+    }
+    // Bytes that are not UTF-8 appear escaped in the line.
+    const std::string method = " in +[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
+    EXPECT_EQ(capture.lines(), (Lines{"\t\tfinished parsing malformed query #foo" + method,
+                                      "\t\tfinished parsing malformed query #\\xFF" + method}));
+}
+
+TEST(OSCMessageParse, EveryTagDecodesItsData) {
+    const Bytes datagram =
+        join({field("/all"), field(",ifsSbhdtrmETFNIcxc"), word(0xFFFFFFFE), word(0x40490FDB),
+              field("jar"), field(""), word(3), Bytes{1, 2, 3, 0}, word(0x80000000), word(1),
+              word(0x3FF80000), word(0), word(3), word(500000), Bytes{255, 0, 51, 255},
+              Bytes{1, 0x90, 60, 127}, word(0x20108304), word(0x141), word(0xFFFFFFFF)});
+    // "c" takes four bytes and keeps the low one, sign included; the unknown "x" takes none.
+    EXPECT_EQ(
+        values(datagram),
+        (Lines{"<OSCVal i -2>", "<OSCVal f 3.141593>", "<OSCVal s jar>", "<OSCVal s >",
+               "<OSCVal b: <010203>>", "<OSCVal h: -9223372036854775807>", "<OSCVal d: 1.500000>",
+               "<OSCVal t: 3-500000>", "<OSCVal r OSCColor(1.000 0.000 0.200 1.000)>",
+               "<OSCVal m 1-144-60-127>", "<OSCVal E: 537953028>", "<OSCVal T>", "<OSCVal F>",
+               "<OSCVal N>", "<OSCVal I>", "<OSCVal c: A>", "<OSCVal c: \xFF>"}));
+    // The count and the bytes of a blob are enough; its missing padding is never read.
+    EXPECT_EQ(values(join({field("/a"), field(",b"), word(5), Bytes{1, 2, 3, 4, 5}})),
+              Lines{"<OSCVal b: <01020304 05>>"});
+}
+
+TEST(OSCMessageParse, ArraysNestToTheBoundAndUnbalancedBracketsAreTolerated) {
+    EXPECT_EQ(
+        values(join({field("/a"), field(",[i[f]]i"), word(1), word(0x3F800000), word(2)})),
+        (Lines{"<OSCVal [(<OSCVal i 1>, <OSCVal [(<OSCVal f 1.000000>)]>)]>", "<OSCVal i 2>"}));
+    // A stray "]" is ignored; an array never closed is dropped with its contents.
+    EXPECT_EQ(values(join({field("/a"), field(",]i[i"), word(5), word(6)})), Lines{"<OSCVal i 5>"});
+
+    const size_t depth = OSCMessage::kMaxArrayDepth;
+    const auto deepest =
+        parse(join({field("/a"), field("," + std::string(depth, '[') + std::string(depth, ']'))}));
+    ASSERT_EQ(deepest.size(), 1u);
+    EXPECT_EQ(deepest[0]->value()->typeSignatureLength(), 2 * static_cast<int32_t>(depth));
+    // Many arrays one after another are fine: only the depth is bounded.
+    std::string flat = ",";
+    for (int i = 0; i < 1000; ++i) flat += "[N]";
+    EXPECT_EQ(values(join({field("/a"), field(flat)})).size(), 1000u);
+}
+
+TEST(OSCMessageParse, AStringThatIsNotUTF8LosesOnlyItsOwnValue) {
+    LogCapture capture;
+    EXPECT_EQ(values(join({field("/a"), field(",sis"), field("\xC0\xAF"), word(7), field("ok")})),
+              (Lines{"<OSCVal i 7>", "<OSCVal s ok>"}));
+    EXPECT_EQ(capture.lines(), Lines{"\t\terr: -[OSCValue initWithString:] - BAIL"});
+}
 
 TEST(OSCPacketParse, EveryGuardDropsWhatItMustAndLogsItsLine) {
     const Bytes a = messageBytes("/a");
@@ -96,7 +197,8 @@ TEST(OSCPacketParse, EveryGuardDropsWhatItMustAndLogsItsLine) {
         {"no type tags", field("/a"), {}, {kNoTypeTags}},
         {"tags without comma", join({field("/a"), field("xi")}), {}, {kNoTypeTags}},
         {"address without NUL", {'/', 'a', 'b', 'c', 'd', 'e'}, {}, {kNoTypeTags}},
-        {"lone #", {'#'}, {}, {kNoTypeTags}},
+        // "#reply" must lie within the datagram: here it is a "#" address without a NUL.
+        {"#reply cut short", {'#', 'r', 'e', 'p'}, {}, {kNoTypeTags}},
         {"tags without NUL", {'/', 'a', 'b', 'c', ',', 'i'}, {}, {kNoTagEnd}},
         {"tags cut", join({field("/a"), Bytes{',', 'i', 'i'}}), {}, {kNoTagEnd}},
         {"arrays too deep", args(deep.c_str(), {}), {}, {kTooDeep}},
@@ -106,6 +208,7 @@ TEST(OSCPacketParse, EveryGuardDropsWhatItMustAndLogsItsLine) {
         {"long cut", args(",h", {0, 0, 0, 0, 0, 0, 0}), {}, {kTruncated}},
         {"second int missing", args(",ii", word(1)), {}, {kTruncated}},
         {"int in array missing", args(",[i]", {}), {}, {kTruncated}},
+        // A string whose NUL would lie past the end is cut, not read on to a NUL.
         {"string without NUL", args(",s", {'a', 'b', 'c', 'd'}), {}, {kTruncated}},
         {"string missing", args(",s", {}), {}, {kTruncated}},
         {"blob count cut", args(",b", {0, 0, 0}), {}, {kTruncated}},
@@ -131,27 +234,24 @@ TEST(OSCPacketParse, EveryGuardDropsWhatItMustAndLogsItsLine) {
         EXPECT_EQ(summary(parse(c.datagram)), c.delivered) << c.what;
         EXPECT_EQ(capture.lines(), c.log) << c.what;
     }
-    // Without a receiver or a buffer nothing happens, and a header alone is no error.
     LogCapture capture;
+    EXPECT_EQ(OSCMessage::parseRawBuffer(a.data(), -4, 0, 0), nullptr);
+    EXPECT_EQ(capture.lines(), Lines{kNoTypeTags});
+    // Without a receiver or a buffer nothing happens, and a header alone is no error.
+    capture.clear();
     const Bytes bundle = bundleBytes({a});
     OSCPacket::parseRawBuffer(bundle.data(), static_cast<int32_t>(bundle.size()), nullptr, 0, 0);
     OSCBundle::parseRawBuffer(bundle.data(), static_cast<int32_t>(bundle.size()), nullptr,
                               std::nullopt, 0, 0);
-    test::CollectingReceiver receiver;
-    OSCPacket::parseRawBuffer(nullptr, 12, &receiver, 0, 0);
-    EXPECT_TRUE(receiver.messages.empty());
+    EXPECT_EQ(OSCMessage::parseRawBuffer(nullptr, 8, 0, 0), nullptr);
+    EXPECT_EQ(OSCMessage::parseRawBuffer(a.data(), 0, 0, 0), nullptr);
     EXPECT_TRUE(parse(bundleBytes({})).empty());
     EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST(OSCPacketParse, BundlesDeliverTheirMessagesInOrderWithTheTimeTagInForce) {
-    const auto single = parse(messageBytes("/connected"));
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_FALSE(single[0]->timeTag());
-    EXPECT_EQ(single[0]->queryTXAddress(), kSender);
-    EXPECT_EQ(single[0]->queryTXPort(), kSenderPort);
-
     const std::vector<Bytes> two = {messageBytes("/a"), messageBytes("/b")};
+    EXPECT_EQ(summary(parse(messageBytes("/connected"))), Lines{"/connected"});
     EXPECT_EQ(summary(parse(bundleBytes(two))), (Lines{"/a", "/b"}));
     EXPECT_EQ(summary(parse(bundleBytes(two, 0, 0))), (Lines{"/a", "/b"}));
     const auto timed = parse(bundleBytes(two, 10, 0x3D090));

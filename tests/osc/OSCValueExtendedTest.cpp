@@ -10,6 +10,7 @@
 
 using namespace vitrine;
 using test::Bytes;
+using V = OSCValue;
 using Value = std::shared_ptr<OSCValue>;
 
 namespace {
@@ -28,87 +29,99 @@ std::string encoded(const Value& value) {
            test::hex(Bytes(buffer.begin() + static_cast<long>(tagRoom), buffer.end()));
 }
 
-std::shared_ptr<const OSCData> data(std::initializer_list<uint8_t> bytes) {
-    return std::make_shared<const OSCData>(bytes);
+Value blob(std::initializer_list<uint8_t> bytes) {
+    return V::createWithNSDataBlob(std::make_shared<const OSCData>(bytes));
 }
 
 Value arrayOf(std::initializer_list<Value> elements) {
-    auto array = OSCValue::createArray();
+    auto array = V::createArray();
     for (const auto& element : elements) array->addValue(element);
     return array;
 }
 
 Value smpte(int32_t fps, int32_t days, int32_t h, int32_t m, int32_t s, int32_t frames) {
-    return OSCValue::createWithSMPTEVals(fps, days, h, m, s, frames);
+    return V::createWithSMPTEVals(fps, days, h, m, s, frames);
 }
 
 Value midi(uint8_t status, uint8_t data1, uint8_t data2) {
-    return OSCValue::createWithMIDIChannel(0, status, data1, data2);
+    return V::createWithMIDIChannel(0, status, data1, data2);
 }
 
 }  // namespace
 
-TEST(OSCValueEncoding, EveryTypeHasItsTagAndBigEndianData) {
+TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::vector<std::pair<Value, std::string>> table = {
+    struct Row {
+        Value value;
+        std::string wire;
+        std::optional<double> number;
+    };
+    const std::vector<Row> table = {
+        {V::createWithInt(16777217), "i | 01 00 00 01", 16777217.0},
+        {V::createWithFloat(0.1f), "f | 3D CC CC CD", static_cast<double>(0.1f)},
         // Time tags: seconds from the 2001 reference date, then whole microseconds.
-        {OSCValue::createWithTimeSeconds(3, 500000), "t | 00 00 00 03 00 07 A1 20"},
-        {OSCValue::createWithDate(10.25), "t | 00 00 00 0A 00 03 D0 90"},
-        {OSCValue::createWithTimeSeconds(0xFFFFFFFFll, 999999), "t | FF FF FF FF 00 0F 42 3F"},
+        {V::createWithTimeSeconds(3, 500000), "t | 00 00 00 03 00 07 A1 20", 3.5},
+        {V::createWithDate(10.25), "t | 00 00 00 0A 00 03 D0 90", 10.25},
+        {V::createWithTimeSeconds(0xFFFFFFFFll, 999999), "t | FF FF FF FF 00 0F 42 3F", {}},
         // Microseconds beyond 32 bits are cut rather than spilling into the seconds.
-        {OSCValue::createWithTimeSeconds(1, (int64_t{1} << 32) + 2), "t | 00 00 00 01 00 00 00 02"},
+        {V::createWithTimeSeconds(1, (int64_t{1} << 32) + 2), "t | 00 00 00 01 00 00 00 02", {}},
         // Dates round to the nearest microsecond (0.3 s is 299999.99999 µs as a double), and a
         // fraction rounding up to a whole second carries.
-        {OSCValue::createWithDate(700000000.3), "t | 29 B9 27 00 00 04 93 E0"},
-        {OSCValue::createWithDate(5.9999999), "t | 00 00 00 06 00 00 00 00"},
-        {OSCValue::createWithLongLong(0x0102030405060708ll), "h | 01 02 03 04 05 06 07 08"},
-        {OSCValue::createWithLongLong(-2), "h | FF FF FF FF FF FF FF FE"},
-        {OSCValue::createWithDouble(-0.0), "d | 80 00 00 00 00 00 00 00"},
+        {V::createWithDate(700000000.3), "t | 29 B9 27 00 00 04 93 E0", {}},
+        {V::createWithDate(5.9999999), "t | 00 00 00 06 00 00 00 00", {}},
+        {V::createWithLongLong(0x0102030405060708ll), "h | 01 02 03 04 05 06 07 08", {}},
+        {V::createWithLongLong(-(int64_t{1} << 40)), "h | FF FF FF 00 00 00 00 00",
+         -1099511627776.0},
+        {V::createWithDouble(-0.0), "d | 80 00 00 00 00 00 00 00", 0.0},
         // A character travels as a 32-bit integer, sign included.
-        {OSCValue::createWithChar('A'), "c | 00 00 00 41"},
-        {OSCValue::createWithChar(-1), "c | FF FF FF FF"},
-        {OSCValue::createWithMIDIChannel(1, 0x90, 60, 127), "m | 01 90 3C 7F"},
-        {OSCValue::createWithSMPTEChunk(-2), "E | FF FF FF FE"},
-        {smpte(OSCSMPTEFPS25, 0, 1, 2, 3, 4), "E | 20 10 83 04"},
+        {V::createWithChar(-3), "c | FF FF FF FD", -3.0},
+        {V::createWithMIDIChannel(1, 0x90, 60, 127), "m | 01 90 3C 7F", 1.0},
+        // MIDI: the whole status byte, channel nibble included, decides the number.
+        {midi(0x90, 127, 0), "m | 00 90 7F 00", 0.0},
+        {midi(0xC0, 127, 5), "m | 00 C0 7F 05", 1.0},
+        {midi(0xE0, 0x7F, 0x7F), "m | 00 E0 7F 7F", 1.0},
+        {midi(0xF2, 0x00, 0x40), "m | 00 F2 00 40", 8192 / 16383.0},
+        {midi(0xF8, 0, 0), "m | 00 F8 00 00", 1.0},
+        {midi(0x91, 99, 99), "m | 00 91 63 63", 0.0},
+        {midi(0xF0, 99, 99), "m | 00 F0 63 63", 0.0},
+        {smpte(OSCSMPTEFPS24, 1, 0, 0, 2, 12), "E | 12 00 02 0C", 86402.5},
+        {smpte(OSCSMPTEFPS120, 1, 0, 0, 2, 60), "E | 72 00 02 3C", 86402.5},
+        // Without a known rate the frames count for nothing.
+        {smpte(OSCSMPTEFPSUnknown, 1, 0, 0, 2, 12), "E | 02 00 02 0C", 86402.0},
+        {smpte(8, 1, 0, 0, 2, 12), "E | 82 00 02 0C", 86402.0},
         // Colour components are truncated; out-of-range ones and NaN clamp instead of wrapping.
-        {OSCValue::createWithColor(OSCColor{1.0, 0.5, 0.0, 1.0}), "r | FF 7F 00 FF"},
-        {OSCValue::createWithColor(OSCColor{2.0, -1.0, nan, 0.999}), "r | FF 00 00 FE"},
-        {OSCValue::createWithBool(true), "T | "},
-        {OSCValue::createWithBool(false), "F | "},
-        {OSCValue::createWithNil(), "N | "},
-        {OSCValue::createWithInfinity(), "I | "},
-        {OSCValue::createWithNSDataBlob(data({})), "b | 00 00 00 00"},
-        {OSCValue::createWithNSDataBlob(data({1, 2, 3, 4, 5})),
-         "b | 00 00 00 05 01 02 03 04 05 00 00 00"},
-        {OSCValue::createWithNSDataBlob(data({9, 8, 7, 6})), "b | 00 00 00 04 09 08 07 06"},
-        {arrayOf({OSCValue::createWithInt(1), OSCValue::createWithInt(2)}),
-         "[ii] | 00 00 00 01 00 00 00 02"},
-        {OSCValue::createArray(), "[] | "},
-        {arrayOf({OSCValue::createWithBool(true), OSCValue::createArray(),
-                  arrayOf({OSCValue::createWithString(std::string("ab"))})}),
-         "[T[][s]] | 61 62 00 00"},
+        {V::createWithColor(OSCColor{1.0, 0.5, 0.0, 1.0}), "r | FF 7F 00 FF", 0.5},
+        {V::createWithColor(OSCColor{2.0, -1.0, nan, 0.999}), "r | FF 00 00 FE", {}},
+        {V::createWithColor(OSCColor{0.3, 0.6, 0.9, 0.0}), "r | 4C 99 E5 00", 0.6},
+        {V::createWithBool(true), "T | ", 1.0},
+        {V::createWithBool(false), "F | ", 0.0},
+        {V::createWithNil(), "N | ", 0.0},
+        {V::createWithInfinity(), "I | ", 1.0},
+        {blob({}), "b | 00 00 00 00", 1.0},
+        {blob({1, 2, 3, 4, 5}), "b | 00 00 00 05 01 02 03 04 05 00 00 00", {}},
+        {blob({9, 8, 7, 6}), "b | 00 00 00 04 09 08 07 06", {}},
+        {arrayOf({V::createWithInt(1), V::createWithInt(2)}), "[ii] | 00 00 00 01 00 00 00 02",
+         0.0},
+        {arrayOf({V::createWithBool(true), V::createArray(),
+                  arrayOf({V::createWithString(std::string("ab"))})}),
+         "[T[][s]] | 61 62 00 00",
+         {}},
     };
-    for (const auto& [value, text] : table) EXPECT_EQ(encoded(value), text);
-}
-
-TEST(OSCValueEncoding, MessageWithExtendedTypesHasItsExactBytes) {
-    auto message = OSCMessage::createWithAddress(std::string("/x"));
-    message->addDouble(0.5);
-    message->addColor(OSCColor{0.0, 1.0, 0.0, 1.0});
-    message->addBOOL(false);
-    message->addNSDataBlob(data({0xAB}));
-    message->addValue(smpte(OSCSMPTEFPS25, 0, 1, 2, 3, 4));
-    // "/x", ",drFbE", double, colour, blob (count, byte, padding), SMPTE word.
-    EXPECT_EQ(test::hex(test::encoded(message)),
-              "2F 78 00 00 2C 64 72 46 62 45 00 00 "
-              "3F E0 00 00 00 00 00 00 00 FF 00 FF 00 00 00 01 AB 00 00 00 20 10 83 04");
+    for (const auto& [value, wire, number] : table) {
+        EXPECT_EQ(encoded(value), wire);
+        if (number) {
+            EXPECT_DOUBLE_EQ(value->calculateDoubleValue(), *number) << wire;
+        }
+    }
+    EXPECT_NEAR(smpte(OSCSMPTEFPS25, 0, 1, 2, 3, 4)->calculateDoubleValue(), 3723.16, 1e-9);
+    EXPECT_EQ(V::createWithDouble(0.1)->calculateFloatValue(), 0.1f);
 }
 
 TEST(OSCValue, AbsentPayloadsGiveNothingAndOnlyColourLogs) {
     LogCapture capture;
-    EXPECT_EQ(OSCValue::createWithColor(std::nullopt), nullptr);
-    EXPECT_EQ(OSCValue::createWithNSDataBlob(nullptr), nullptr);
-    EXPECT_EQ(OSCValue::createWithDate(std::nan("")), nullptr);
+    EXPECT_EQ(V::createWithColor(std::nullopt), nullptr);
+    EXPECT_EQ(V::createWithNSDataBlob(nullptr), nullptr);
+    EXPECT_EQ(V::createWithDate(std::nan("")), nullptr);
     auto message = OSCMessage::createWithAddress(std::string("/x"));
     message->addColor(std::nullopt);
     message->addNSDataBlob(nullptr);
@@ -117,19 +130,16 @@ TEST(OSCValue, AbsentPayloadsGiveNothingAndOnlyColourLogs) {
               std::vector<std::string>(2, "\t\terr: -[OSCValue initWithColor:] - BAIL"));
 }
 
-TEST(OSCValue, AccessorsReadTheirPayloadAndWrongTypeReadsStayHarmless) {
-    const auto time = OSCValue::createWithTimeSeconds(-1, 250000);
-    EXPECT_DOUBLE_EQ(time->dateValue(), -0.75);
-    EXPECT_EQ(OSCValue::createWithDate(-0.75)->timeValue(), (OSCTimeValue{-1, 250000}));
-    EXPECT_EQ(OSCValue::createWithDate(1e12)->timeValue().seconds, INT32_MAX);
-    const auto blob = data({1});
-    EXPECT_EQ(OSCValue::createWithNSDataBlob(blob)->blobNSData(), blob);  // shared, not copied
-    const auto number = OSCValue::createWithInt(1);
+TEST(OSCValue, DatesConvertBothWaysAndWrongTypeReadsStayHarmless) {
+    EXPECT_DOUBLE_EQ(V::createWithTimeSeconds(-1, 250000)->dateValue(), -0.75);
+    EXPECT_EQ(V::createWithDate(-0.75)->timeValue(), (OSCTimeValue{-1, 250000}));
+    EXPECT_EQ(V::createWithDate(1e12)->timeValue().seconds, INT32_MAX);
+    const auto number = V::createWithInt(1);
     EXPECT_EQ(number->valueArray(), nullptr);
     EXPECT_EQ(number->colorValue(), (OSCColor{0, 0, 0, 0}));
     EXPECT_EQ(number->blobNSData(), nullptr);
     EXPECT_EQ(number->stringValue(), "");
-    EXPECT_EQ(OSCValue::createWithString(std::string("x"))->intValue(), 0);
+    EXPECT_EQ(V::createWithString(std::string("x"))->intValue(), 0);
 }
 
 TEST(OSCValue, SMPTEMasksEachFieldToItsWidthAndPrintsOnlyKnownRates) {
@@ -146,97 +156,64 @@ TEST(OSCValue, SMPTEMasksEachFieldToItsWidthAndPrintsOnlyKnownRates) {
     EXPECT_EQ(smpte(1, 0, 0, 0, 0, 0)->lengthyDescription(), "<SMPTE (null)>");
 }
 
-TEST(OSCValue, NumericViewOfEveryType) {
-    const std::vector<std::pair<Value, double>> table = {
-        {OSCValue::createWithInt(16777217), 16777217.0},
-        {OSCValue::createWithFloat(0.1f), static_cast<double>(0.1f)},
-        {OSCValue::createWithString(std::string("3")), 0.0},
-        {OSCValue::createWithLongLong(-(int64_t{1} << 40)), -1099511627776.0},
-        {OSCValue::createWithChar(-3), -3.0},
-        {OSCValue::createWithTimeSeconds(3, 500000), 3.5},
-        {OSCValue::createWithBool(true), 1.0},
-        {OSCValue::createWithBool(false), 0.0},
-        {OSCValue::createWithInfinity(), 1.0},
-        {OSCValue::createWithNSDataBlob(data({})), 1.0},
-        {OSCValue::createWithNil(), 0.0},
-        {arrayOf({OSCValue::createWithInt(5)}), 0.0},
-        {OSCValue::createWithColor(OSCColor{0.3, 0.6, 0.9, 0.0}), 0.6},
-        {smpte(OSCSMPTEFPS24, 1, 0, 0, 2, 12), 86402.5},
-        {smpte(OSCSMPTEFPS120, 1, 0, 0, 2, 60), 86402.5},
-        {smpte(OSCSMPTEFPSUnknown, 1, 0, 0, 2, 12), 86402.0},  // no rate: frames count nothing
-        {smpte(8, 1, 0, 0, 2, 12), 86402.0},
-        // MIDI: the whole status byte, channel nibble included, decides the number.
-        {midi(0x90, 5, 127), 1.0},
-        {midi(0x90, 127, 0), 0.0},
-        {midi(0xC0, 127, 5), 1.0},
-        {midi(0xE0, 0x7F, 0x7F), 1.0},
-        {midi(0xF2, 0x00, 0x40), 8192 / 16383.0},
-        {midi(0xF8, 0, 0), 1.0},
-        {midi(0x91, 99, 99), 0.0},
-        {midi(0xF0, 99, 99), 0.0},
-    };
-    for (const auto& [value, number] : table)
-        EXPECT_DOUBLE_EQ(value->calculateDoubleValue(), number) << value->description();
-    EXPECT_NEAR(smpte(OSCSMPTEFPS25, 0, 1, 2, 3, 4)->calculateDoubleValue(), 3723.16, 1e-9);
-    EXPECT_EQ(OSCValue::createWithDouble(0.1)->calculateFloatValue(), 0.1f);
-}
-
 // The short forms of every type are pinned by the parser's tests; arrays and longer blobs here.
-TEST(OSCValue, DescriptionsOfExtendedTypes) {
-    const auto array = arrayOf({OSCValue::createWithInt(1), OSCValue::createWithNil()});
+TEST(OSCValue, Descriptions) {
+    const auto array = arrayOf({V::createWithInt(1), V::createWithNil()});
     EXPECT_EQ(array->description(), "<OSCVal [(<OSCVal i 1>, <OSCVal N>)]>");
-    EXPECT_EQ(OSCValue::createWithNSDataBlob(data({0, 1, 0xAB, 3, 4}))->description(),
-              "<OSCVal b: <0001ab03 04>>");
+    EXPECT_EQ(blob({0, 1, 0xAB, 3, 4})->description(), "<OSCVal b: <0001ab03 04>>");
+    EXPECT_EQ(V::descriptionOfValues({V::createWithInt(1), nullptr}), "(<OSCVal i 1>, (null))");
     const std::vector<std::pair<Value, std::string>> lengthy = {
-        {OSCValue::createWithTimeSeconds(3, 500000), "Time Tag 3-500000"},
-        {OSCValue::createWithLongLong(-9000000000ll), "64-bit Integer -9000000000"},
-        {OSCValue::createWithDouble(0.25), "64-bit Float 0.250000"},
-        {OSCValue::createWithChar('z'), "Character \"z\""},
-        {OSCValue::createWithColor(OSCColor{1, 0.5, 0, 1}),
-         "color OSCColor(1.000 0.500 0.000 1.000)"},
-        {OSCValue::createWithMIDIChannel(1, 144, 60, 127), "MIDI 1-144-60-127>"},
-        {OSCValue::createWithBool(true), "True"},
-        {OSCValue::createWithBool(false), "False"},
-        {OSCValue::createWithNil(), "nil"},
-        {OSCValue::createWithInfinity(), "infinity"},
+        {V::createWithInt(-3), "integer -3"},
+        {V::createWithFloat(2.0f), "float 2.000000"},
+        {V::createWithString(std::string("a b")), "string \"a b\""},
+        {V::createWithTimeSeconds(3, 500000), "Time Tag 3-500000"},
+        {V::createWithLongLong(-9000000000ll), "64-bit Integer -9000000000"},
+        {V::createWithDouble(0.25), "64-bit Float 0.250000"},
+        {V::createWithChar('z'), "Character \"z\""},
+        {V::createWithColor(OSCColor{1, 0.5, 0, 1}), "color OSCColor(1.000 0.500 0.000 1.000)"},
+        {V::createWithMIDIChannel(1, 144, 60, 127), "MIDI 1-144-60-127>"},
+        {V::createWithBool(true), "True"},
+        {V::createWithBool(false), "False"},
+        {V::createWithNil(), "nil"},
+        {V::createWithInfinity(), "infinity"},
         {array, "array (<OSCVal i 1>, <OSCVal N>)"},
-        {OSCValue::createWithNSDataBlob(data({})), "<Data Blob>"},
+        {blob({}), "<Data Blob>"},
         {smpte(2, 0, 1, 2, 3, 4), "<SMPTE 1:2:3.4>"},
     };
     for (const auto& [value, text] : lengthy) EXPECT_EQ(value->lengthyDescription(), text);
 }
 
-TEST(OSCValue, ArrayCopiesAreDeepAndCyclesAreRefused) {
-    const auto inner = arrayOf({OSCValue::createWithInt(1)});
-    const auto text = OSCValue::createWithString(std::string("shared"));
+TEST(OSCValue, CopiesShareStringsAndBlobsButNotArraysAndCyclesAreRefused) {
+    const auto inner = arrayOf({V::createWithInt(1)});
+    const auto text = V::createWithString(std::string("shared"));
     const auto outer = arrayOf({inner, text});
     const auto duplicate = outer->copy();
     ASSERT_NE(duplicate, nullptr);
     EXPECT_TRUE(duplicate->isEqual(*outer));
     const auto& copied = *duplicate->valueArray();
     EXPECT_NE(copied[0], inner);
-    EXPECT_EQ(&copied[1]->stringValue(), &text->stringValue());  // the string object is shared
-    inner->addValue(OSCValue::createWithInt(2));
+    EXPECT_EQ(&copied[1]->stringValue(), &text->stringValue());
+    inner->addValue(V::createWithInt(2));
     EXPECT_EQ(copied[0]->valueArray()->size(), 1u);
+    const auto data = std::make_shared<const OSCData>(OSCData{1});
+    EXPECT_EQ(V::createWithNSDataBlob(data)->blobNSData(), data);
 
     // An array that held itself would make encoding and descriptions recurse forever.
     outer->addValue(outer);
     inner->addValue(outer);
     EXPECT_EQ(outer->valueArray()->size(), 2u);
     EXPECT_EQ(inner->valueArray()->size(), 2u);
-    OSCValue::createWithInt(1)->addValue(OSCValue::createWithInt(2));  // not an array: ignored
+    V::createWithInt(1)->addValue(V::createWithInt(2));  // not an array: ignored
 }
 
 TEST(OSCValue, EqualityComparesPayloadsByContent) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(*OSCValue::createWithDouble(nan), *OSCValue::createWithDouble(nan));
-    EXPECT_FALSE(*OSCValue::createWithDouble(0.0) == *OSCValue::createWithDouble(-0.0));
-    EXPECT_FALSE(*OSCValue::createWithInt(1) == *OSCValue::createWithSMPTEChunk(1));
-    EXPECT_EQ(*OSCValue::createWithNSDataBlob(data({1, 2})),
-              *OSCValue::createWithNSDataBlob(data({1, 2})));
-    EXPECT_FALSE(*OSCValue::createWithNSDataBlob(data({1, 2})) ==
-                 *OSCValue::createWithNSDataBlob(data({1, 3})));
-    EXPECT_FALSE(*arrayOf({OSCValue::createWithInt(1)}) ==
-                 *arrayOf({OSCValue::createWithInt(1), OSCValue::createWithNil()}));
-    EXPECT_FALSE(*OSCValue::createWithTimeSeconds(5, 6) == *OSCValue::createWithTimeSeconds(6, 5));
+    EXPECT_EQ(*V::createWithDouble(nan), *V::createWithDouble(nan));
+    EXPECT_FALSE(*V::createWithDouble(0.0) == *V::createWithDouble(-0.0));
+    EXPECT_FALSE(*V::createWithInt(1) == *V::createWithSMPTEChunk(1));
+    EXPECT_EQ(*blob({1, 2}), *blob({1, 2}));
+    EXPECT_FALSE(*blob({1, 2}) == *blob({1, 3}));
+    EXPECT_FALSE(*arrayOf({V::createWithInt(1)}) ==
+                 *arrayOf({V::createWithInt(1), V::createWithNil()}));
+    EXPECT_FALSE(*V::createWithTimeSeconds(5, 6) == *V::createWithTimeSeconds(6, 5));
 }
