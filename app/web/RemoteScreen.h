@@ -14,8 +14,14 @@
 
 namespace vitrine {
 
-// The control screen as the web pages see it: the widgets a layout asks for, holding the state
-// that every page draws, and the page protocol's input side. A page never changes the state
+class BarItem;
+class Control;
+class PictureView;
+class Slider;
+class Switch;
+
+// The control screen as the web pages see it: the toolkit's widgets that a layout asks for, whose
+// state every page draws, and the page protocol's input side. A page never changes the state
 // itself: its touches arrive here as JSON text, are checked, and run the owner's actions exactly
 // as touches would; the resulting state goes back to all pages.
 //
@@ -71,12 +77,6 @@ public:
 
 private:
     struct Changes;
-    class Picture;
-    class Button;
-    class Fader;
-    class MasterSwitch;
-    class Indicator;
-    class Root;
     struct Target {
         std::string action;
         std::shared_ptr<Widget> widget;
@@ -86,11 +86,11 @@ private:
     std::shared_ptr<Changes> changes;
     std::set<std::string> pictures;
     std::vector<std::shared_ptr<Widget>> widgets;
-    std::shared_ptr<Picture> picture;
-    std::shared_ptr<MasterSwitch> masterSwitch;
-    std::shared_ptr<Fader> fader;
-    std::shared_ptr<Indicator> indicator;
-    std::vector<std::pair<std::string, std::shared_ptr<Button>>> buttons;
+    std::shared_ptr<PictureView> picture;
+    std::shared_ptr<Switch> masterSwitch;
+    std::shared_ptr<Slider> fader;
+    std::shared_ptr<BarItem> indicator;
+    std::vector<std::pair<std::string, std::shared_ptr<Control>>> buttons;
     std::vector<Target> targets;
 };
 
