@@ -140,6 +140,24 @@ std::string RemoteScreen::stateMessage() const {
     return state.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+std::string RemoteScreen::firstStateMessage() const {
+    // Built on the state's own text, so that the two can never say different things.
+    json state = json::parse(stateMessage());
+    json scenes = json::array();
+    for (const Scene& scene : sceneTable) {
+        const bool onScreen = std::any_of(buttons.begin(), buttons.end(), [&](const auto& made) {
+            return made.first == scene.outlet;
+        });
+        if (!onScreen) continue;
+        scenes.push_back({{"action", scene.action},
+                          {"outlet", scene.outlet},
+                          {"label", scene.label},
+                          {"picture", scene.picture}});
+    }
+    state["scenes"] = std::move(scenes);
+    return state.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 std::string RemoteScreen::errorMessage(std::string_view text) {
     return json{{"type", "error"}, {"message", std::string(text)}}.dump(
         -1, ' ', false, json::error_handler_t::replace);

@@ -53,6 +53,9 @@ public:
     Reply handleClientText(std::string_view text);
     // The "state" message: picture, switch, controls and indicator.
     std::string stateMessage() const;
+    // The state as a page gets it on connecting: with "scenes", the scene buttons of the screen
+    // in screen order, each with its action, outlet, label and picture.
+    std::string firstStateMessage() const;
     // An "error" message carrying text.
     static std::string errorMessage(std::string_view text);
 

@@ -290,7 +290,7 @@ private:
             return;
         }
         server.pages.insert(this);
-        send(std::make_shared<const std::string>(server.screen.stateMessage()));
+        send(std::make_shared<const std::string>(server.screen.firstStateMessage()));
         doRead();
     }
 

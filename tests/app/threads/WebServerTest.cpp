@@ -100,7 +100,9 @@ protected:
                 request.set(http::field::origin, origin);
             }));
         page->ws.handshake(host(), "/ws");
-        EXPECT_EQ(page->read()["type"], "state");
+        const json first = page->read();
+        EXPECT_EQ(first["type"], "state");
+        EXPECT_EQ(first["scenes"].size(), 12u);
         return page;
     }
 
