@@ -9,6 +9,7 @@
 
 #include "app/toolkit/BarItem.h"
 #include "app/toolkit/Control.h"
+#include "app/toolkit/LayoutOwner.h"
 #include "app/toolkit/PictureView.h"
 #include "app/toolkit/Slider.h"
 #include "app/toolkit/Switch.h"
@@ -36,7 +37,7 @@ struct Scene;
 // Thread safety: every operation runs on the user-interface thread; none may run concurrently
 // with another on the same object. Sending goes through `outPort`, which may be shared with
 // other threads.
-class SceneControl {
+class SceneControl : public LayoutOwner {
 public:
     static constexpr size_t channelCount = 24;
     using Levels = std::array<int32_t, channelCount>;
@@ -85,7 +86,8 @@ public:
 
     // Runs the action of that exact name ("mortier", "fader", "switchVideo", "vi", ...); false,
     // with nothing done, when no action has that name.
-    bool performAction(std::string_view name, const std::shared_ptr<Widget>& sender = nullptr);
+    bool performAction(std::string_view name,
+                       const std::shared_ptr<Widget>& sender = nullptr) override;
 
     // The picture resources the scenes show, for front ends that bundle or serve them.
     static std::span<const std::string_view> pictureNames();

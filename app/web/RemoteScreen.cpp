@@ -9,7 +9,6 @@
 #include "app/toolkit/Control.h"
 #include "app/toolkit/PictureView.h"
 #include "app/controller/Scene.h"
-#include "app/controller/SceneControl.h"
 #include "app/toolkit/Slider.h"
 #include "app/toolkit/Switch.h"
 #include "app/toolkit/View.h"
@@ -38,7 +37,7 @@ RemoteScreen::~RemoteScreen() {
 }
 
 std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& layoutEntry,
-                                                 const std::weak_ptr<SceneControl>& owner) {
+                                                 const std::weak_ptr<LayoutOwner>& owner) {
     using Kind = LayoutWidget::Kind;
     std::shared_ptr<Widget> widget;
     switch (layoutEntry.kind) {

@@ -47,7 +47,7 @@ public:
     RemoteScreen& operator=(const RemoteScreen&) = delete;
 
     std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
-                                       const std::weak_ptr<SceneControl>& owner) override;
+                                       const std::weak_ptr<LayoutOwner>& owner) override;
 
     // One text message from a page.
     Reply handleClientText(std::string_view text);
@@ -83,7 +83,7 @@ private:
     struct Target {
         std::string action;
         std::shared_ptr<Widget> widget;
-        std::weak_ptr<SceneControl> owner;
+        std::weak_ptr<LayoutOwner> owner;
     };
 
     std::shared_ptr<Changes> changes;

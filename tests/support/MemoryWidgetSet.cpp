@@ -39,7 +39,7 @@ void MemoryWidgetSet::attachTo(SceneControl& scene) const {
 }
 
 std::shared_ptr<Widget> MemoryWidgetSet::makeWidget(const LayoutWidget& layoutEntry,
-                                                    const std::weak_ptr<SceneControl>&) {
+                                                    const std::weak_ptr<LayoutOwner>&) {
     using Kind = LayoutWidget::Kind;
     switch (layoutEntry.kind) {
         case Kind::switchWidget:

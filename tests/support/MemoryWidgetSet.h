@@ -40,7 +40,7 @@ public:
     // The set's widget for the entry's outlet, set to the entry's initial state; empty for an
     // outlet the set does not have. Actions are not routed: callers run them on the controller.
     std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
-                                       const std::weak_ptr<SceneControl>& owner) override;
+                                       const std::weak_ptr<LayoutOwner>& owner) override;
 
     // Points every outlet of the controller at this set's widgets.
     void attachTo(SceneControl& scene) const;
