@@ -21,10 +21,12 @@ constexpr auto allPictures = [] {
 }();
 
 // The scene table's row for one of the actions below; an action it lacks stops the build.
-consteval const Scene& sceneOf(std::string_view action) {
-    const Scene* scene = sceneForAction(action);
-    if (!scene) throw "no scene has this action";
-    return *scene;
+// An index rather than a pointer: GCC's undefined-behaviour instrumentation cannot compare
+// addresses in a constant expression.
+consteval size_t rowOf(std::string_view action) {
+    for (size_t row = 0; row < sceneTable.size(); ++row)
+        if (sceneTable[row].action == action) return row;
+    throw "no scene has this action";
 }
 
 // The order in which the master switch locks and unlocks the controls.
@@ -64,43 +66,43 @@ constexpr OtherAction otherActions[] = {
 }  // namespace
 
 void SceneControl::mortier(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("mortier"));
+    showScene(sceneTable[rowOf("mortier")]);
 }
 void SceneControl::medaillon(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("medaillon"));
+    showScene(sceneTable[rowOf("medaillon")]);
 }
 void SceneControl::bouteille(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("bouteille"));
+    showScene(sceneTable[rowOf("bouteille")]);
 }
 void SceneControl::chevrette(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("chevrette"));
+    showScene(sceneTable[rowOf("chevrette")]);
 }
 void SceneControl::onguent(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("onguent"));
+    showScene(sceneTable[rowOf("onguent")]);
 }
 void SceneControl::theriaque1(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("theriaque1"));
+    showScene(sceneTable[rowOf("theriaque1")]);
 }
 void SceneControl::theriaque2(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("theriaque2"));
+    showScene(sceneTable[rowOf("theriaque2")]);
 }
 void SceneControl::potCanon(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("potCanon"));
+    showScene(sceneTable[rowOf("potCanon")]);
 }
 void SceneControl::raffraichissoire(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("raffraichissoire"));
+    showScene(sceneTable[rowOf("raffraichissoire")]);
 }
 void SceneControl::potCylindrique(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("potCylindrique"));
+    showScene(sceneTable[rowOf("potCylindrique")]);
 }
 void SceneControl::vaseHaut(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("vaseHaut"));
+    showScene(sceneTable[rowOf("vaseHaut")]);
 }
 void SceneControl::vitrinerie(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("vitrinerie"));
+    showScene(sceneTable[rowOf("vitrinerie")]);
 }
 void SceneControl::fader(const std::shared_ptr<Widget>&) {
-    showScene(sceneOf("vitrinerie"));
+    showScene(sceneTable[rowOf("vitrinerie")]);
 }
 
 void SceneControl::switchVideo(const std::shared_ptr<Widget>&) {
