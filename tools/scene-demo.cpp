@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/controller/Scene.h"
 #include "app/controller/ViewController.h"
 #include "osc/OSCOutPort.h"
 #include "support/MemoryWidgetSet.h"
@@ -111,14 +112,13 @@ int main() {
         const auto& picture = screen.BG_image->picture();
         std::printf("\n%s  [picture: %s, controls %s]\n", title.c_str(),
                     picture ? picture->c_str() : "(none)",
-                    screen.mor->isEnabled() ? "enabled" : "disabled");
+                    screen.sceneButtons.front()->isEnabled() ? "enabled" : "disabled");
         printDatagrams(listener);
     };
 
-    for (const char* scene :
-         {"mortier", "medaillon", "bouteille", "chevrette", "onguent", "theriaque1", "theriaque2",
-          "potCanon", "raffraichissoire", "potCylindrique", "vaseHaut", "vitrinerie"}) {
-        step(scene, [&] { controller.performAction(scene, screen.apo); });
+    for (const Scene& scene : sceneTable) {
+        const std::string action(scene.action);
+        step(action, [&] { controller.performAction(action, screen.sceneButton(scene.outlet)); });
     }
     for (const float value : {1.0f, 0.5f, 0.1f, 0.0f}) {
         char title[32];

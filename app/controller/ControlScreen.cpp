@@ -2,6 +2,7 @@
 
 #include <numbers>
 
+#include "app/controller/Scene.h"
 #include "basics/Log.h"
 #include "basics/MainLoop.h"
 #include "osc/OSCAddressSpace.h"
@@ -83,14 +84,8 @@ bool ControlScreen::bindOutlet(std::string_view name, const std::shared_ptr<Widg
     if (name == "fader") return bindShared(outlets.fader, widget);
     if (name == "BG_image") return bindWeak(outlets.BG_image, widget);
     if (name == "connexion") return bindWeak(outlets.connexion, widget);
-    const std::pair<std::string_view, std::weak_ptr<Control>*> controls[] = {
-        {"apo", &outlets.apo},       {"med", &outlets.med},   {"mor", &outlets.mor},
-        {"bout", &outlets.bout},     {"t1", &outlets.t1},     {"t2", &outlets.t2},
-        {"pot", &outlets.pot},       {"chev", &outlets.chev}, {"potC", &outlets.potC},
-        {"potCan", &outlets.potCan}, {"vase", &outlets.vase}, {"raf", &outlets.raf},
-    };
-    for (const auto& [outletName, outlet] : controls)
-        if (name == outletName) return bindWeak(*outlet, widget);
+    if (const Scene* scene = sceneForOutlet(name))
+        return bindWeak(outlets.*(scene->button), widget);
     return false;
 }
 
@@ -105,7 +100,9 @@ void ControlScreen::tearDown() {
     }
 }
 
-void ControlScreen::ensureAddressSpaceExists() { OSCAddressSpace::mainAddressSpace(); }
+void ControlScreen::ensureAddressSpaceExists() {
+    OSCAddressSpace::mainAddressSpace();
+}
 
 void ControlScreen::createColours() {
     connectedColor = connectedComponents;

@@ -69,7 +69,8 @@ public:
 
     // Binds a widget of a loaded layout to the outlet of that name. False, with nothing bound,
     // for an unknown outlet or a widget of the wrong kind.
-    virtual bool bindOutlet(std::string_view name, const std::shared_ptr<Widget>& widget);
+    bool bindOutlet(std::string_view name, const std::shared_ptr<Widget>& widget) override;
+    std::weak_ptr<LayoutOwner> weakOwner() override { return weak_from_this(); }
 
     // Stops the timer and closes both ports, so that the screen can go away before the process
     // does (at shutdown, and between tests). The screen stays usable but deaf and mute.

@@ -1,9 +1,10 @@
 #include "app/controller/SceneControl.h"
 
-#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
+#include "app/controller/Scene.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 
@@ -11,54 +12,29 @@ namespace vitrine {
 
 namespace {
 
-using Levels = SceneControl::Levels;
+// The scene pictures and the switched-off one, for front ends that bundle or serve them.
+constexpr auto allPictures = [] {
+    std::array<std::string_view, sceneTable.size() + 1> names{};
+    for (size_t i = 0; i < sceneTable.size(); ++i) names[i] = sceneTable[i].picture;
+    names.back() = allOffPicture;
+    return names;
+}();
 
-// Scene tables, channels 1 to 24. Lit channels stand at 255, the others at the dim level 26.
-// The 25 in channel 1 of the bottle is the installation's value, not a slip.
-constexpr Levels mortierLevels{255, 26, 26, 26, 26, 26, 26, 26, 26, 26, 26, 26,
-                               26,  26, 26, 26, 26, 26, 26, 26, 26, 26, 26, 26};
-constexpr Levels medaillonLevels{26, 255, 26, 26, 26, 26, 26, 26, 26, 26, 26, 26,
-                                 26, 26,  26, 26, 26, 26, 26, 26, 26, 26, 26, 26};
-constexpr Levels bouteilleLevels{25, 26, 255, 26, 26, 26, 26, 26, 26, 26, 26, 26,
-                                 26, 26, 26,  26, 26, 26, 26, 26, 26, 26, 26, 26};
-constexpr Levels chevretteLevels{26, 26, 26, 255, 26, 26, 26, 26, 26, 26, 26, 26,
-                                 26, 26, 26, 26,  26, 26, 26, 26, 26, 26, 26, 26};
-constexpr Levels onguentLevels{26, 26, 26, 26, 255, 26, 26, 26, 26, 26, 26, 26,
-                               26, 26, 26, 26, 26,  26, 26, 26, 26, 26, 26, 26};
-constexpr Levels theriaque1Levels{26,  26, 26, 26, 26, 255, 26, 26, 26, 26, 26, 255,
-                                  255, 26, 26, 26, 26, 26,  26, 26, 26, 26, 26, 26};
-constexpr Levels theriaque2Levels{26, 26, 26, 26, 26, 26, 255, 26, 26, 26, 26, 26,
-                                  26, 26, 26, 26, 26, 26, 26,  26, 26, 26, 26, 26};
-constexpr Levels potCanonLevels{26, 26, 26, 26, 26, 26, 26, 255, 26, 26, 26, 26,
-                                26, 26, 26, 26, 26, 26, 26, 26,  26, 26, 26, 26};
-constexpr Levels potCylindriqueLevels{26, 26, 26, 26, 26, 26,  26,  26, 255, 26,  26, 26,
-                                      26, 26, 26, 26, 26, 255, 255, 26, 26,  255, 26, 26};
-constexpr Levels vaseHautLevels{26, 26, 26, 26, 26, 26, 26, 26,  26,  255, 26, 26,
-                                26, 26, 26, 26, 26, 26, 26, 255, 255, 26,  26, 26};
-constexpr Levels raffraichissoireLevels{26, 26, 26, 26, 26, 26, 26, 26, 26, 26, 255, 26,
-                                        26, 26, 26, 26, 26, 26, 26, 26, 26, 26, 26,  26};
-constexpr Levels allOnLevels{255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
-                             255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+// The scene table's row for one of the actions below; an action it lacks stops the build.
+// An index rather than a pointer: GCC's undefined-behaviour instrumentation cannot compare
+// addresses in a constant expression.
+consteval size_t rowOf(std::string_view action) {
+    for (size_t row = 0; row < sceneTable.size(); ++row)
+        if (sceneTable[row].action == action) return row;
+    throw "no scene has this action";
+}
 
-constexpr std::string_view mortierPicture = "BGMortier.png";
-constexpr std::string_view medaillonPicture = "Medaillon.png";
-constexpr std::string_view bouteillePicture = "BGBouteille.png";
-constexpr std::string_view chevrettePicture = "BGChevrette.png";
-constexpr std::string_view onguentPicture = "BGOnguent.png";
-constexpr std::string_view theriaque1Picture = "Theriaque 1.png";
-constexpr std::string_view theriaque2Picture = "Theriaque 2.png";
-constexpr std::string_view potCanonPicture = "BGCanon.png";
-constexpr std::string_view potCylindriquePicture = "BGCylindrique.png";
-constexpr std::string_view vaseHautPicture = "BGVasehaut.png";
-constexpr std::string_view raffraichissoirePicture = "BGRafraichissoir.png";
-constexpr std::string_view wholeRoomPicture = "BGVitrinerie.png";
-constexpr std::string_view allOffPicture = "BGAllOff.png";
-
-constexpr std::array<std::string_view, 13> allPictures{
-    mortierPicture,        medaillonPicture,  bouteillePicture,        chevrettePicture,
-    onguentPicture,        theriaque1Picture, theriaque2Picture,       potCanonPicture,
-    potCylindriquePicture, vaseHautPicture,   raffraichissoirePicture, wholeRoomPicture,
-    allOffPicture};
+// The order in which the master switch locks and unlocks the controls.
+constexpr std::array lockOrder{
+    &SceneControl::Outlets::apo,    &SceneControl::Outlets::med,  &SceneControl::Outlets::mor,
+    &SceneControl::Outlets::bout,   &SceneControl::Outlets::t1,   &SceneControl::Outlets::t2,
+    &SceneControl::Outlets::pot,    &SceneControl::Outlets::chev, &SceneControl::Outlets::potC,
+    &SceneControl::Outlets::potCan, &SceneControl::Outlets::vase, &SceneControl::Outlets::raf};
 
 // 255 * v in single precision, truncated toward zero like the platform's float-to-int
 // conversion. The slider's value comes from the front end and is not trusted: a NaN or a product
@@ -72,75 +48,61 @@ int32_t scaledLevel(int32_t level, float v) {
     return static_cast<int32_t>(product);
 }
 
-template <void (SceneControl::*action)(const std::shared_ptr<Widget>&)>
-void performWithSender(SceneControl& scene, const std::shared_ptr<Widget>& sender) {
-    (scene.*action)(sender);
-}
-
-template <void (SceneControl::*action)()>
-void performWithoutSender(SceneControl& scene, const std::shared_ptr<Widget>&) {
-    (scene.*action)();
-}
-
-constexpr std::array<SceneControl::SceneAction, 16> actions{{
-    {"mortier", &performWithSender<&SceneControl::mortier>},
-    {"medaillon", &performWithSender<&SceneControl::medaillon>},
-    {"bouteille", &performWithSender<&SceneControl::bouteille>},
-    {"chevrette", &performWithSender<&SceneControl::chevrette>},
-    {"onguent", &performWithSender<&SceneControl::onguent>},
-    {"theriaque1", &performWithSender<&SceneControl::theriaque1>},
-    {"theriaque2", &performWithSender<&SceneControl::theriaque2>},
-    {"potCanon", &performWithSender<&SceneControl::potCanon>},
-    {"raffraichissoire", &performWithSender<&SceneControl::raffraichissoire>},
-    {"potCylindrique", &performWithSender<&SceneControl::potCylindrique>},
-    {"vaseHaut", &performWithSender<&SceneControl::vaseHaut>},
-    {"vitrinerie", &performWithSender<&SceneControl::vitrinerie>},
-    {"fader", &performWithSender<&SceneControl::fader>},
-    {"switchVideo", &performWithSender<&SceneControl::switchVideo>},
-    {"vi", &performWithoutSender<&SceneControl::vi>},
-    {"sendMyMessage", &performWithoutSender<&SceneControl::sendMyMessage>},
-}};
+// The actions that are not scenes, under their names.
+struct OtherAction {
+    std::string_view name;
+    void (*perform)(SceneControl& scene, const std::shared_ptr<Widget>& sender);
+};
+constexpr OtherAction otherActions[] = {
+    {"fader",
+     [](SceneControl& scene, const std::shared_ptr<Widget>& sender) { scene.fader(sender); }},
+    {"switchVideo",
+     [](SceneControl& scene, const std::shared_ptr<Widget>& sender) { scene.switchVideo(sender); }},
+    {"vi", [](SceneControl& scene, const std::shared_ptr<Widget>&) { scene.vi(); }},
+    {"sendMyMessage",
+     [](SceneControl& scene, const std::shared_ptr<Widget>&) { scene.sendMyMessage(); }},
+};
 
 }  // namespace
 
 void SceneControl::mortier(const std::shared_ptr<Widget>&) {
-    showFixedScene(mortierPicture, mortierLevels);
+    showScene(sceneTable[rowOf("mortier")]);
 }
 void SceneControl::medaillon(const std::shared_ptr<Widget>&) {
-    showFixedScene(medaillonPicture, medaillonLevels);
+    showScene(sceneTable[rowOf("medaillon")]);
 }
 void SceneControl::bouteille(const std::shared_ptr<Widget>&) {
-    showFixedScene(bouteillePicture, bouteilleLevels);
+    showScene(sceneTable[rowOf("bouteille")]);
 }
 void SceneControl::chevrette(const std::shared_ptr<Widget>&) {
-    showFixedScene(chevrettePicture, chevretteLevels);
+    showScene(sceneTable[rowOf("chevrette")]);
 }
 void SceneControl::onguent(const std::shared_ptr<Widget>&) {
-    showFixedScene(onguentPicture, onguentLevels);
+    showScene(sceneTable[rowOf("onguent")]);
 }
 void SceneControl::theriaque1(const std::shared_ptr<Widget>&) {
-    showFixedScene(theriaque1Picture, theriaque1Levels);
+    showScene(sceneTable[rowOf("theriaque1")]);
 }
 void SceneControl::theriaque2(const std::shared_ptr<Widget>&) {
-    showFixedScene(theriaque2Picture, theriaque2Levels);
+    showScene(sceneTable[rowOf("theriaque2")]);
 }
 void SceneControl::potCanon(const std::shared_ptr<Widget>&) {
-    showFixedScene(potCanonPicture, potCanonLevels);
+    showScene(sceneTable[rowOf("potCanon")]);
 }
 void SceneControl::raffraichissoire(const std::shared_ptr<Widget>&) {
-    showFixedScene(raffraichissoirePicture, raffraichissoireLevels);
+    showScene(sceneTable[rowOf("raffraichissoire")]);
 }
 void SceneControl::potCylindrique(const std::shared_ptr<Widget>&) {
-    showFixedScene(potCylindriquePicture, potCylindriqueLevels);
+    showScene(sceneTable[rowOf("potCylindrique")]);
 }
 void SceneControl::vaseHaut(const std::shared_ptr<Widget>&) {
-    showFixedScene(vaseHautPicture, vaseHautLevels);
+    showScene(sceneTable[rowOf("vaseHaut")]);
 }
 void SceneControl::vitrinerie(const std::shared_ptr<Widget>&) {
-    showWholeRoom();
+    showScene(sceneTable[rowOf("vitrinerie")]);
 }
 void SceneControl::fader(const std::shared_ptr<Widget>&) {
-    showWholeRoom();
+    showScene(sceneTable[rowOf("vitrinerie")]);
 }
 
 void SceneControl::switchVideo(const std::shared_ptr<Widget>&) {
@@ -172,22 +134,17 @@ void SceneControl::sendHeldState() {
     if (sceneShown) sendMyMessage();
 }
 
-std::span<const SceneControl::SceneAction> SceneControl::actionTable() {
-    return actions;
-}
-
-const SceneControl::SceneAction* SceneControl::actionNamed(std::string_view name) {
-    const auto found =
-        std::find_if(actions.begin(), actions.end(),
-                     [name](const SceneAction& action) { return action.name == name; });
-    return found == actions.end() ? nullptr : &*found;
-}
-
 bool SceneControl::performAction(std::string_view name, const std::shared_ptr<Widget>& sender) {
-    const SceneAction* action = actionNamed(name);
-    if (!action) return false;
-    action->perform(*this, sender);
-    return true;
+    if (const Scene* scene = sceneForAction(name)) {
+        showScene(*scene);
+        return true;
+    }
+    for (const OtherAction& action : otherActions) {
+        if (action.name != name) continue;
+        action.perform(*this, sender);
+        return true;
+    }
+    return false;
 }
 
 std::span<const std::string_view> SceneControl::pictureNames() {
@@ -198,32 +155,25 @@ void SceneControl::showPicture(std::string_view name) {
     if (const auto view = outlets.BG_image.lock()) view->showPicture(std::string(name));
 }
 
-void SceneControl::showFixedScene(std::string_view picture, const Levels& levels) {
-    showPicture(picture);
-    theList = levels;
-    sceneShown = true;
-    sendMyMessage();
-}
-
-void SceneControl::showWholeRoom() {
-    showPicture(wholeRoomPicture);
-    // The slider is read once per channel: a value that moves during the loop shows up in the
-    // later channels, as it always has.
-    for (size_t k = 0; k < channelCount; ++k) {
-        const float v = outlets.fader ? outlets.fader->value() : 0.0f;
-        theList[k] = scaledLevel(allOnLevels[k], v);
+void SceneControl::showScene(const Scene& scene) {
+    showPicture(scene.picture);
+    if (!scene.dimmed) {
+        theList = scene.levels;
+    } else {
+        // The slider is read once per channel: a value that moves during the loop shows up in
+        // the later channels, as it always has.
+        for (size_t k = 0; k < channelCount; ++k) {
+            const float v = outlets.fader ? outlets.fader->value() : 0.0f;
+            theList[k] = scaledLevel(scene.levels[k], v);
+        }
     }
     sceneShown = true;
     sendMyMessage();
 }
 
 void SceneControl::setControlsEnabled(bool enabled) {
-    for (const std::weak_ptr<Control>* control :
-         {&outlets.apo, &outlets.med, &outlets.mor, &outlets.bout, &outlets.t1, &outlets.t2,
-          &outlets.pot, &outlets.chev, &outlets.potC, &outlets.potCan, &outlets.vase,
-          &outlets.raf}) {
-        if (const auto locked = control->lock()) locked->setEnabled(enabled);
-    }
+    for (const auto control : lockOrder)
+        if (const auto locked = (outlets.*control).lock()) locked->setEnabled(enabled);
     if (outlets.fader) outlets.fader->setEnabled(enabled);
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/toolkit/BarItem.h"
 #include "app/toolkit/Control.h"
+#include "app/toolkit/LayoutOwner.h"
 #include "app/toolkit/PictureView.h"
 #include "app/toolkit/Slider.h"
 #include "app/toolkit/Switch.h"
@@ -17,10 +18,12 @@
 namespace vitrine {
 
 class OSCOutPort;
+struct Scene;
 
 // The scene logic of the control screen, written once for both hosts. ViewController and MyView
 // derive from it, so its fields and actions are the hosts' own; what differs between the hosts is
-// their set-up, which they add themselves.
+// their set-up, which they add themselves. The scenes themselves, with their buttons, pictures
+// and levels, are the scene table (app/controller/Scene.h).
 //
 // Widgets are reached through `outlets`, filled by whoever builds the screen. They live in a
 // struct of their own because C++ cannot have a data member and a member function both named
@@ -34,7 +37,7 @@ class OSCOutPort;
 // Thread safety: every operation runs on the user-interface thread; none may run concurrently
 // with another on the same object. Sending goes through `outPort`, which may be shared with
 // other threads.
-class SceneControl {
+class SceneControl : public LayoutOwner {
 public:
     static constexpr size_t channelCount = 24;
     using Levels = std::array<int32_t, channelCount>;
@@ -46,13 +49,6 @@ public:
         std::weak_ptr<Control> apo, med, mor, bout, t1, t2, pot, chev, potC, potCan, vase, raf;
         // The connection indicator; only the set-up's monitor writes to it.
         std::weak_ptr<BarItem> connexion;
-    };
-
-    // An action as the screen names it, for front ends that receive action names as text.
-    // Actions without a sender (vi, sendMyMessage) ignore the one given.
-    struct SceneAction {
-        std::string_view name;
-        void (*perform)(SceneControl& scene, const std::shared_ptr<Widget>& sender);
     };
 
     virtual ~SceneControl() = default;
@@ -92,12 +88,10 @@ public:
     // sendMyMessage does.
     void sendHeldState();
 
-    // Every action above under its name ("mortier", "fader", "switchVideo", "vi", ...).
-    static std::span<const SceneAction> actionTable();
-    // The action of that exact name, or null.
-    static const SceneAction* actionNamed(std::string_view name);
-    // Runs the named action; false, with nothing done, when no action has that name.
-    bool performAction(std::string_view name, const std::shared_ptr<Widget>& sender = nullptr);
+    // Runs the action of that exact name ("mortier", "fader", "switchVideo", "vi", ...); false,
+    // with nothing done, when no action has that name.
+    bool performAction(std::string_view name,
+                       const std::shared_ptr<Widget>& sender = nullptr) override;
 
     // The picture resources the scenes show, for front ends that bundle or serve them.
     static std::span<const std::string_view> pictureNames();
@@ -107,8 +101,9 @@ protected:
 
 private:
     void showPicture(std::string_view name);
-    void showFixedScene(std::string_view picture, const Levels& levels);
-    void showWholeRoom();
+    // Shows the scene's picture, loads its table (scaled by the slider for the whole room) and
+    // sends it.
+    void showScene(const Scene& scene);
     void setControlsEnabled(bool enabled);
     bool switchIsOn() const;
     void sendSwitchState();

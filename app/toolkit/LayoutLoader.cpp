@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "app/controller/ControlScreen.h"
 #include "app/toolkit/EmbeddedFile.h"
+#include "app/toolkit/LayoutOwner.h"
 #include "app/toolkit/WidgetFactory.h"
 #include "basics/Log.h"
 
@@ -100,9 +100,9 @@ std::optional<LayoutWidget> readWidget(const json& entry, std::string& fault) {
     return widget;
 }
 
-bool makeAndBind(const LayoutWidget& layoutEntry, ControlScreen& owner, WidgetFactory& frontEnd,
+bool makeAndBind(const LayoutWidget& layoutEntry, LayoutOwner& owner, WidgetFactory& frontEnd,
                  const std::string& layoutName) {
-    const auto widget = frontEnd.makeWidget(layoutEntry, owner.weak_from_this());
+    const auto widget = frontEnd.makeWidget(layoutEntry, owner.weakOwner());
     if (!widget) {
         Log::write("\t\terr: layout %s: no widget could be made for %s", layoutName.c_str(),
                    layoutEntry.outlet.c_str());
@@ -165,7 +165,7 @@ std::optional<std::string_view> LayoutLoader::layoutText(std::string_view name) 
     return found->bytes;
 }
 
-bool LayoutLoader::loadNibNamed(std::string_view name, ControlScreen& owner,
+bool LayoutLoader::loadNibNamed(std::string_view name, LayoutOwner& owner,
                                 WidgetFactory& frontEnd) {
     const std::string layoutName(name);
     const auto text = layoutText(name);

@@ -9,7 +9,7 @@
 
 namespace vitrine {
 
-class ControlScreen;
+class LayoutOwner;
 class WidgetFactory;
 
 // Reads the layout files built into the program ("Main", "myViewXib") and binds their widgets to
@@ -29,7 +29,7 @@ public:
     // to the owner's outlets; the root first. False, with a log line, when the layout is missing
     // or malformed (nothing is made then) or when a widget could not be made or bound (the
     // others are).
-    static bool loadNibNamed(std::string_view name, ControlScreen& owner, WidgetFactory& frontEnd);
+    static bool loadNibNamed(std::string_view name, LayoutOwner& owner, WidgetFactory& frontEnd);
 
     // The layout file's text, parsed and checked; nothing, with a log line naming the fault,
     // when it is not a "vitrine-layout/1" file of known widget kinds.

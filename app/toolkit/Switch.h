@@ -7,10 +7,19 @@ namespace vitrine {
 // The master on/off switch.
 class Switch : public Widget {
 public:
-    virtual bool isOn() const = 0;
+    explicit Switch(bool on = false) : on(on) {}
+
+    bool isOn() const { return on; }
     // Changes the state shown without triggering the switch's action (switchVideo); only a
     // touch by the operator does that.
-    virtual void setOn(bool on) = 0;
+    void setOn(bool value) {
+        if (value == on) return;
+        on = value;
+        noteChange();
+    }
+
+private:
+    bool on;
 };
 
 }  // namespace vitrine

@@ -10,7 +10,7 @@
 #include "app/toolkit/BarItem.h"
 #include "app/toolkit/Control.h"
 #include "app/toolkit/PictureView.h"
-#include "app/controller/SceneControl.h"
+#include "app/controller/Scene.h"
 #include "app/toolkit/Slider.h"
 #include "app/toolkit/Switch.h"
 #include "app/toolkit/View.h"
@@ -44,114 +44,6 @@ struct RemoteScreen::Changes {
     }
 };
 
-// Every widget reports a change only when its value really changes, so that pages hear of
-// changes and not of repeated settings (the indicator is set twice a second).
-class RemoteScreen::Picture final : public PictureView {
-public:
-    Picture(std::shared_ptr<Changes> changes, std::set<std::string> known)
-        : changes(std::move(changes)), known(std::move(known)) {}
-    void showPicture(const std::string& name) override {
-        std::optional<std::string> next;
-        if (known.contains(name)) next = name;
-        if (next == shown) return;
-        shown = std::move(next);
-        changes->note();
-    }
-    const std::optional<std::string>& picture() const { return shown; }
-
-private:
-    std::shared_ptr<Changes> changes;
-    const std::set<std::string> known;
-    std::optional<std::string> shown;
-};
-
-class RemoteScreen::Button final : public Control {
-public:
-    Button(std::shared_ptr<Changes> changes, bool enabled)
-        : changes(std::move(changes)), enabled(enabled) {}
-    void setEnabled(bool value) override {
-        if (value == enabled) return;
-        enabled = value;
-        changes->note();
-    }
-    bool isEnabled() const override { return enabled; }
-
-private:
-    std::shared_ptr<Changes> changes;
-    bool enabled;
-};
-
-class RemoteScreen::Fader final : public Slider {
-public:
-    Fader(std::shared_ptr<Changes> changes, bool enabled, float value)
-        : changes(std::move(changes)), enabled(enabled), current(value) {}
-    void setEnabled(bool value) override {
-        if (value == enabled) return;
-        enabled = value;
-        changes->note();
-    }
-    bool isEnabled() const override { return enabled; }
-    float value() const override { return current; }
-    void setValue(float value) {
-        if (value == current) return;
-        current = value;
-        changes->note();
-    }
-
-private:
-    std::shared_ptr<Changes> changes;
-    bool enabled;
-    float current;
-};
-
-class RemoteScreen::MasterSwitch final : public Switch {
-public:
-    MasterSwitch(std::shared_ptr<Changes> changes, bool on) : changes(std::move(changes)), on(on) {}
-    bool isOn() const override { return on; }
-    void setOn(bool value) override {
-        if (value == on) return;
-        on = value;
-        changes->note();
-    }
-
-private:
-    std::shared_ptr<Changes> changes;
-    bool on;
-};
-
-class RemoteScreen::Indicator final : public BarItem {
-public:
-    Indicator(std::shared_ptr<Changes> changes, std::string title)
-        : changes(std::move(changes)), text(std::move(title)) {}
-    const std::string& title() const override { return text; }
-    void setTitle(const std::string& title) override {
-        if (title == text) return;
-        text = title;
-        changes->note();
-    }
-    const OSCColor& tintColor() const override { return tint; }
-    void setTintColor(const OSCColor& colour) override {
-        if (colour == tint) return;
-        tint = colour;
-        changes->note();
-    }
-
-private:
-    std::shared_ptr<Changes> changes;
-    std::string text;
-    // Until the first tick the indicator has no colour of its own.
-    OSCColor tint{0.0, 0.0, 0.0, 0.0};
-};
-
-class RemoteScreen::Root final : public View {
-public:
-    Rect frame() const override { return rect; }
-    void setFrame(const Rect& frame) override { rect = frame; }
-
-private:
-    Rect rect;
-};
-
 RemoteScreen::RemoteScreen(std::set<std::string> knownPictures)
     : changes(std::make_shared<Changes>()), pictures(std::move(knownPictures)) {}
 
@@ -163,42 +55,43 @@ RemoteScreen::~RemoteScreen() {
 }
 
 std::shared_ptr<Widget> RemoteScreen::makeWidget(const LayoutWidget& layoutEntry,
-                                                 const std::weak_ptr<SceneControl>& owner) {
+                                                 const std::weak_ptr<LayoutOwner>& owner) {
     using Kind = LayoutWidget::Kind;
     std::shared_ptr<Widget> widget;
     switch (layoutEntry.kind) {
         case Kind::pictureView:
             if (picture) return nullptr;
-            picture = std::make_shared<Picture>(changes, pictures);
+            picture = std::make_shared<PictureView>(pictures);
             if (layoutEntry.picture) picture->showPicture(*layoutEntry.picture);
             widget = picture;
             break;
         case Kind::button: {
-            auto button = std::make_shared<Button>(changes, layoutEntry.enabled);
+            auto button = std::make_shared<Control>(layoutEntry.enabled);
             buttons.emplace_back(layoutEntry.outlet, button);
             widget = std::move(button);
             break;
         }
         case Kind::slider:
             if (fader) return nullptr;
-            fader = std::make_shared<Fader>(changes, layoutEntry.enabled,
-                                            static_cast<float>(layoutEntry.value));
+            fader = std::make_shared<Slider>(layoutEntry.enabled,
+                                             static_cast<float>(layoutEntry.value));
             widget = fader;
             break;
         case Kind::switchWidget:
             if (masterSwitch) return nullptr;
-            masterSwitch = std::make_shared<MasterSwitch>(changes, layoutEntry.on);
+            masterSwitch = std::make_shared<Switch>(layoutEntry.on);
             widget = masterSwitch;
             break;
         case Kind::barItem:
             if (indicator) return nullptr;
-            indicator = std::make_shared<Indicator>(changes, layoutEntry.title);
+            indicator = std::make_shared<BarItem>(layoutEntry.title);
             widget = indicator;
             break;
         case Kind::view:
-            widget = std::make_shared<Root>();
+            widget = std::make_shared<View>();
             break;
     }
+    widget->setChangeHandler([changes = changes] { changes->note(); });
     widgets.push_back(widget);
     if (layoutEntry.action) targets.push_back({*layoutEntry.action, widget, owner});
     return widget;
@@ -225,7 +118,7 @@ RemoteScreen::Reply RemoteScreen::handleClientText(std::string_view text,
 
     // Malformed input is named as such; only then does its age count, before the state that the
     // operator saw (and may no longer be) does.
-    if (const auto slider = std::dynamic_pointer_cast<Fader>(target->widget)) {
+    if (const auto slider = std::dynamic_pointer_cast<Slider>(target->widget)) {
         const auto value = message.find("value");
         if (value == message.end() || !value->is_number()) return {std::string(badFaderValue)};
         const double v = value->get<double>();
@@ -239,7 +132,7 @@ RemoteScreen::Reply RemoteScreen::handleClientText(std::string_view text,
         return {};
     }
     const uint64_t changesBefore = changes->count;
-    if (const auto toggle = std::dynamic_pointer_cast<MasterSwitch>(target->widget)) {
+    if (const auto toggle = std::dynamic_pointer_cast<Switch>(target->widget)) {
         const auto on = message.find("on");
         if (on == message.end() || !on->is_boolean()) return {std::string(badSwitchState)};
         if (auto late = lateness(message, now)) return {std::move(late)};
@@ -341,6 +234,24 @@ std::string RemoteScreen::stateMessage() const {
                   {"controls", std::move(controls)},
                   {"connexion", std::move(connexion)}};
     if (picture && picture->picture()) state["picture"] = *picture->picture();
+    return state.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string RemoteScreen::firstStateMessage() const {
+    // Built on the state's own text, so that the two can never say different things.
+    json state = json::parse(stateMessage());
+    json scenes = json::array();
+    for (const Scene& scene : sceneTable) {
+        const bool onScreen = std::any_of(buttons.begin(), buttons.end(), [&](const auto& made) {
+            return made.first == scene.outlet;
+        });
+        if (!onScreen) continue;
+        scenes.push_back({{"action", scene.action},
+                          {"outlet", scene.outlet},
+                          {"label", scene.label},
+                          {"picture", scene.picture}});
+    }
+    state["scenes"] = std::move(scenes);
     return state.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

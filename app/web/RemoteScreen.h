@@ -19,8 +19,14 @@
 
 namespace vitrine {
 
-// The control screen as the web pages see it: the widgets a layout asks for, holding the state
-// that every page draws, and the page protocol's input side. A page never changes the state
+class BarItem;
+class Control;
+class PictureView;
+class Slider;
+class Switch;
+
+// The control screen as the web pages see it: the toolkit's widgets that a layout asks for, whose
+// state every page draws, and the page protocol's input side. A page never changes the state
 // itself: its touches arrive here as JSON text, are checked, and run the owner's actions exactly
 // as touches would; the resulting state goes back to all pages.
 //
@@ -64,7 +70,7 @@ public:
     RemoteScreen& operator=(const RemoteScreen&) = delete;
 
     std::shared_ptr<Widget> makeWidget(const LayoutWidget& layoutEntry,
-                                       const std::weak_ptr<SceneControl>& owner) override;
+                                       const std::weak_ptr<LayoutOwner>& owner) override;
 
     // One text message from a page, arrived at `now`.
     Reply handleClientText(std::string_view text, Clock::time_point now = Clock::now());
@@ -75,6 +81,9 @@ public:
     std::string latestHeartbeat(Clock::time_point now = Clock::now());
     // The "state" message: picture, switch, controls and indicator.
     std::string stateMessage() const;
+    // The state as a page gets it on connecting: with "scenes", the scene buttons of the screen
+    // in screen order, each with its action, outlet, label and picture.
+    std::string firstStateMessage() const;
     // An "error" message carrying text.
     static std::string errorMessage(std::string_view text);
 
@@ -104,26 +113,20 @@ public:
 
 private:
     struct Changes;
-    class Picture;
-    class Button;
-    class Fader;
-    class MasterSwitch;
-    class Indicator;
-    class Root;
     struct Target {
         std::string action;
         std::shared_ptr<Widget> widget;
-        std::weak_ptr<SceneControl> owner;
+        std::weak_ptr<LayoutOwner> owner;
     };
 
     std::shared_ptr<Changes> changes;
     std::set<std::string> pictures;
     std::vector<std::shared_ptr<Widget>> widgets;
-    std::shared_ptr<Picture> picture;
-    std::shared_ptr<MasterSwitch> masterSwitch;
-    std::shared_ptr<Fader> fader;
-    std::shared_ptr<Indicator> indicator;
-    std::vector<std::pair<std::string, std::shared_ptr<Button>>> buttons;
+    std::shared_ptr<PictureView> picture;
+    std::shared_ptr<Switch> masterSwitch;
+    std::shared_ptr<Slider> fader;
+    std::shared_ptr<BarItem> indicator;
+    std::vector<std::pair<std::string, std::shared_ptr<Control>>> buttons;
     std::vector<Target> targets;
 
     struct Beat {

@@ -316,7 +316,7 @@ private:
             return;
         }
         server.pages.insert(this);
-        send(std::make_shared<const std::string>(server.screen.stateMessage()));
+        send(std::make_shared<const std::string>(server.screen.firstStateMessage()));
         // The page may act at once; it needs a heartbeat to echo.
         send(std::make_shared<const std::string>(server.screen.latestHeartbeat()));
         doRead();

@@ -137,7 +137,7 @@ TYPED_TEST(ControlScreenTest, EachFixedSceneSendsItsTableAndShowsItsPicture) {
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& [action, picture, levels] : scenes) {
             SCOPED_TRACE(action);
-            EXPECT_TRUE(this->host->performAction(action, this->widgets.apo));
+            EXPECT_TRUE(this->host->performAction(action, this->widgets.sceneButton("apo")));
             EXPECT_EQ(this->sent(2), datagrams({levels}));
             EXPECT_EQ(this->host->theList, levels);
             EXPECT_EQ(this->widgets.BG_image->picture(), picture);
@@ -185,7 +185,7 @@ TYPED_TEST(ControlScreenTest, WholeRoomIsScaledBySliderWithTruncation) {
 // Off blacks out, locks the controls, then says "/switch" 0; vi and on only say "/switch" 1, and
 // only on unlocks. The previous scene is never restored.
 TYPED_TEST(ControlScreenTest, SwitchOffBlacksOutAndLocksViAndOnOnlySendTheSwitch) {
-    this->host->potCylindrique(this->widgets.potC);
+    this->host->potCylindrique(this->widgets.sceneButton("potC"));
     this->sent(2);
     this->toggleSwitch(false);
     EXPECT_EQ(this->sent(3), datagrams({scene({}, 0)}, 1, 0));
@@ -211,7 +211,7 @@ TYPED_TEST(ControlScreenTest, SwitchOffBlacksOutAndLocksViAndOnOnlySendTheSwitch
 TYPED_TEST(ControlScreenTest, MissingPortPictureOrWidgetsAreHarmless) {
     this->widgets.BG_image->knownPictures.erase("Theriaque 2.png");
     this->widgets.BG_image->showPicture("BGChevrette.png");
-    this->host->theriaque2(this->widgets.t2);
+    this->host->theriaque2(this->widgets.sceneButton("t2"));
     EXPECT_EQ(this->widgets.BG_image->picture(), std::nullopt);
     EXPECT_EQ(this->sent(2), datagrams({scene({7})}));
 
@@ -234,7 +234,7 @@ TYPED_TEST(ControlScreenTest, MissingPortPictureOrWidgetsAreHarmless) {
     EXPECT_FALSE(orphan.outlets.fader->isEnabled());
 
     this->host->outPort.reset();
-    this->host->vaseHaut(this->widgets.vase);
+    this->host->vaseHaut(this->widgets.sceneButton("vase"));
     EXPECT_EQ(this->host->theList, scene({10, 20, 21}));
     EXPECT_EQ(this->widgets.BG_image->picture(), "BGVasehaut.png");
     this->toggleSwitch(false);

@@ -247,3 +247,21 @@ TEST_F(RemoteScreenTest, RefusedInputChangesNothingAndGetsItsError) {
 }
 
 }  // namespace
+
+// A page learns the scene buttons from the first state it gets, in screen order; the later
+// states leave them out. A screen whose layout lacks a button does not offer its scene.
+TEST_F(RemoteScreenTest, FirstStateNamesTheSceneButtonsInScreenOrder) {
+    json first = json::parse(screen.firstStateMessage());
+    ASSERT_EQ(first["scenes"].size(), 12u);
+    EXPECT_EQ(first["scenes"][4], json::parse(R"({"action": "onguent", "outlet": "pot",
+        "label": "Pot \u00e0 onguent", "picture": "BGOnguent.png"})"));
+    std::string order;
+    for (const auto& scene : first["scenes"]) order += scene["outlet"].get<std::string>() + " ";
+    EXPECT_EQ(order, "mor med bout chev pot t1 t2 potCan potC vase raf apo ");
+    first.erase("scenes");
+    EXPECT_EQ(first, state());
+    EXPECT_FALSE(state().contains("scenes"));
+
+    RemoteScreen bare{test::allPictures()};
+    EXPECT_EQ(json::parse(bare.firstStateMessage())["scenes"], json::array());
+}

@@ -1,11 +1,10 @@
 // Browser test of the remote page (app/web) in headless Chromium, against a server that speaks
-// app/web/PROTOCOL.md: the real controller (what tests/e2e/run does), any command, or the mock.
+// app/web/PROTOCOL.md: the real controller (what tests/e2e/run does) or any command.
 //
 //   VITRINE_E2E_CONTROLLER=build/app/showcase-controller VITRINE_E2E_SIM=build/tools/showcase-sim \
 //       node page.test.mjs                               # the real controller, as run does
 //   VITRINE_E2E_SERVER_CMD='path/to/server --port {port}' node page.test.mjs
 //   VITRINE_E2E_URL=http://127.0.0.1:8080/ node page.test.mjs
-//   node page.test.mjs                                   # against the mock
 //
 // A server command is run through the shell with {port} replaced by a free loopback TCP port,
 // {udp} by the port of the test's wire tap (a UDP socket on 127.0.0.1 that records every
@@ -41,8 +40,15 @@ const simulator = option("sim", "VITRINE_E2E_SIM");
 const serverCmd =
   option("server-cmd", "VITRINE_E2E_SERVER_CMD") ||
   (controller &&
-    `exec ${JSON.stringify(path.resolve(controller))} --http 127.0.0.1:{port} --showcase 127.0.0.1:{udp} --listen {listen}`) ||
-  `${JSON.stringify(process.execPath)} ${JSON.stringify(path.join(here, "mock-controller.mjs"))} --port {port}`;
+    `exec ${JSON.stringify(path.resolve(controller))} --http 127.0.0.1:{port} --showcase 127.0.0.1:{udp} --listen {listen}`);
+if (!serverCmd && !fixedUrl) {
+  console.error(
+    "page.test.mjs: no controller to test. Run tests/e2e/run, which builds the controller and the " +
+      "simulator and runs this test against them (or give VITRINE_E2E_CONTROLLER, " +
+      "VITRINE_E2E_SERVER_CMD or VITRINE_E2E_URL).",
+  );
+  process.exit(2);
+}
 const tapsWire = !fixedUrl && serverCmd.includes("{udp}");
 
 const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, hasTouch: true, isMobile: true };

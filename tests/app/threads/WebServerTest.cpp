@@ -116,7 +116,9 @@ protected:
                 request.set(http::field::origin, origin);
             }));
         page->ws.handshake(host(), "/ws");
-        EXPECT_EQ(page->readAny()["type"], "state");
+        const json first = page->readAny();
+        EXPECT_EQ(first["type"], "state");
+        EXPECT_EQ(first["scenes"].size(), 12u);
         // Right behind the state, so that the page can act at once.
         EXPECT_EQ(page->readAny()["type"], "heartbeat");
         return page;
