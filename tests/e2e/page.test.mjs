@@ -404,8 +404,8 @@ test("two pages stay in step", async () => {
   // The release always sends the finger's last value.
   await waitFor(() => Math.abs((faderSent().at(-1)?.value ?? 2) - 0.25) < 0.006, "the released value to be sent");
   const last = faderSent().at(-1).value;
-  // Rate-limited: fewer messages than the drag's 30 moves, none of them outside 0..1.
-  assert.ok(faderSent().length < 30, `${faderSent().length} fader messages`);
+  // None outside 0..1. (How many a drag sends depends on the machine's speed; what reaches the
+  // showcase is bounded by the controller, checked with a burst below.)
   assert.ok(faderSent().every((m) => m.value >= 0 && m.value <= 1 && Object.keys(m).length === 2));
   await expectPicture(tablet, "BGVitrinerie.png");
   await waitFor(async () => Math.abs((await faderValue(tablet)) - last) < 0.001, "tablet's fader to follow");
