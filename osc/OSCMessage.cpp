@@ -68,23 +68,35 @@ std::shared_ptr<OSCMessage> OSCMessage::createWithAddress(
                       0);
 }
 
+size_t OSCMessage::nextBlockCapacity() const {
+    constexpr size_t kFirst = 4;
+    constexpr size_t kLargest = 64;
+    const auto held = static_cast<size_t>(count);
+    return held == 0 ? kFirst : std::min(2 * held, kLargest);
+}
+
 void OSCMessage::addInt(int32_t number) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithInt(number));
 }
 
 void OSCMessage::addFloat(float number) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithFloat(number));
 }
 
 void OSCMessage::addString(const std::optional<std::string>& text) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithString(text));
 }
 
 void OSCMessage::addDouble(double number) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithDouble(number));
 }
 
 void OSCMessage::addColor(const std::optional<OSCColor>& color) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithColor(color));
 }
 
@@ -93,6 +105,7 @@ void OSCMessage::addBOOL(bool flag) {
 }
 
 void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
+    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
     addValue(OSCValue::createWithNSDataBlob(std::move(data)));
 }
 

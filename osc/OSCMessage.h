@@ -168,6 +168,9 @@ private:
         size_t size() const { return base.size() + suffix.size(); }
     };
     WrittenAddress writtenAddress() const;
+    // Room for the next value this message makes: blocks of 4, then twice what the message
+    // holds, so that a message built value by value allocates about log2(n) times, not n.
+    size_t nextBlockCapacity() const;
     int64_t typeTagCount() const;  // the comma plus every value's tags
     std::string describeValues() const;
     static std::shared_ptr<OSCMessage> createAnswerForMessage(
@@ -175,8 +178,10 @@ private:
 
     std::optional<std::string> messageAddress;
     int32_t count = 0;
-    int32_t reserved = 4;
+    int32_t reserved = 16;
     std::shared_ptr<OSCValue> single;
+    // Where the values this message makes itself (addInt and the like) are placed.
+    OSCValue::Block valueBlock;
     std::optional<ValueList> values;
     std::optional<Date> messageTimeTag;
     bool wildcards = false;

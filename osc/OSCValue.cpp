@@ -125,22 +125,31 @@ namespace {
 thread_local OSCValue::Batch* openBatch = nullptr;
 }
 
-OSCValue::Batch::Batch(size_t capacity) : previous(openBatch) {
-    if (capacity == 0) return;
-    block = std::make_shared<std::vector<OSCValue>>();
-    block->reserve(capacity);
-    openBatch = this;
+OSCValue::Block::Block(size_t room) {
+    if (room == 0) return;
+    slots = std::make_shared<std::optional<OSCValue>[]>(room);
+    capacity = room;
+}
+
+OSCValue::Batch::Batch(size_t capacity) : previous(openBatch), own(capacity), block(&own) {
+    if (capacity) openBatch = this;
+}
+
+OSCValue::Batch::Batch(Block& shared, size_t capacity) : previous(openBatch), block(&shared) {
+    if (shared.full()) shared = Block(capacity);
+    if (!shared.full()) openBatch = this;
 }
 
 OSCValue::Batch::~Batch() {
-    if (block) openBatch = previous;
+    if (openBatch == this) openBatch = previous;
 }
 
 std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, Payload payload) {
-    if (Batch* batch = openBatch; batch && batch->block->size() < batch->block->capacity()) {
-        // Within the reserved room, so the values already placed never move.
-        batch->block->emplace_back(Private{}, type, std::move(payload));
-        return std::shared_ptr<OSCValue>(batch->block, &batch->block->back());
+    if (Batch* batch = openBatch; batch && !batch->block->full()) {
+        Block& block = *batch->block;
+        std::optional<OSCValue>& slot = block.slots[block.used++];
+        slot.emplace(Private{}, type, std::move(payload));
+        return std::shared_ptr<OSCValue>(block.slots, &*slot);
     }
     return std::make_shared<OSCValue>(Private{}, type, std::move(payload));
 }
@@ -159,6 +168,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::st
         return nullptr;
     }
     return make(OSCValString, std::make_shared<const std::string>(*text));
+}
+
+std::shared_ptr<OSCValue> OSCValue::createWithString(std::optional<std::string>&& text) {
+    if (!text) {
+        Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
+        return nullptr;
+    }
+    return make(OSCValString, std::make_shared<const std::string>(std::move(*text)));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64_t microSeconds) {

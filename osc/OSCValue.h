@@ -91,6 +91,7 @@ public:
     static std::shared_ptr<OSCValue> createWithFloat(float number);
     // An absent string gives nothing and logs "-[OSCValue initWithString:] - BAIL".
     static std::shared_ptr<OSCValue> createWithString(const std::optional<std::string>& text);
+    static std::shared_ptr<OSCValue> createWithString(std::optional<std::string>&& text);
 
     // Seconds go to the upper 32 bits, microseconds (meant to be 0 to 999999) to the lower 32;
     // each is cut to 32 bits so that neither can spill into the other half.
@@ -122,14 +123,34 @@ public:
 
     OSCValue(Private, OSCValueType type, Payload payload);
 
+    // Room for values made together, in one allocation: each value placed there is handed out
+    // as a shared_ptr that keeps the whole block alive. Values never move once placed.
+    class Block {
+    public:
+        Block() = default;
+        // A block with room for `capacity` values (none for 0).
+        explicit Block(size_t capacity);
+        bool full() const { return used == capacity; }
+
+    private:
+        friend class OSCValue;
+        std::shared_ptr<std::optional<OSCValue>[]> slots;
+        size_t used = 0;
+        size_t capacity = 0;
+    };
+
     // While a Batch exists on a thread, the values created there (other than arrays and the
-    // shared true, false, nil and infinity) are placed in one block with room for `capacity` values, made
-    // once, instead of one allocation each; beyond its room they are made one by one. Each value
-    // keeps the whole block alive. The parser opens one per message, sized by its tags, so a
-    // received "/list" of 24 numbers costs one allocation for its values instead of 24.
+    // shared true, false, nil and infinity) are placed in its block instead of one allocation
+    // each; beyond its room they are made one by one. The parser opens one per message, sized by
+    // its tags, so a received "/list" of 24 numbers costs one allocation for its values instead
+    // of 24; a message being built opens one over its own block for each value it adds.
     class Batch {
     public:
+        // Over a block of its own with room for `capacity` values.
         explicit Batch(size_t capacity);
+        // Over a block that outlives it; an empty or full one is first replaced by a new block
+        // with room for `capacity` values.
+        Batch(Block& shared, size_t capacity);
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -137,7 +158,8 @@ public:
     private:
         friend class OSCValue;
         Batch* previous;
-        std::shared_ptr<std::vector<OSCValue>> block;
+        Block own;
+        Block* block;
     };
 
     OSCValueType type() const { return valueType; }
