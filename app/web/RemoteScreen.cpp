@@ -249,7 +249,8 @@ std::string RemoteScreen::firstStateMessage() const {
         scenes.push_back({{"action", scene.action},
                           {"outlet", scene.outlet},
                           {"label", scene.label},
-                          {"picture", scene.picture}});
+                          {"picture", scene.picture},
+                          {"dimmed", scene.dimmed}});
     }
     state["scenes"] = std::move(scenes);
     return state.dump(-1, ' ', false, json::error_handler_t::replace);

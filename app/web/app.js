@@ -13,22 +13,9 @@
 "use strict";
 
 (() => {
-  // Scene pictures, by the action that shows them; used to mark the scene being shown and to
-  // warm the browser's cache so a tap shows its picture at once.
-  const SCENE_PICTURES = {
-    mortier: "BGMortier.png",
-    medaillon: "Medaillon.png",
-    bouteille: "BGBouteille.png",
-    chevrette: "BGChevrette.png",
-    onguent: "BGOnguent.png",
-    theriaque1: "Theriaque 1.png",
-    theriaque2: "Theriaque 2.png",
-    potCanon: "BGCanon.png",
-    potCylindrique: "BGCylindrique.png",
-    vaseHaut: "BGVasehaut.png",
-    raffraichissoire: "BGRafraichissoir.png",
-    vitrinerie: "BGVitrinerie.png",
-  };
+  // The scene buttons come from the controller's scene table, in its first state: action,
+  // outlet, label, the picture the scene shows, and whether the dimmer scales it (the whole room).
+  let scenes = [];
   const ALL_OFF_PICTURE = "BGAllOff.png";
 
   const RECONNECT_FIRST_MS = 500;
@@ -43,7 +30,8 @@
 
   const app = document.getElementById("app");
   const $ = (selector) => app.querySelector(selector);
-  const sceneButtons = Array.from(app.querySelectorAll(".scene"));
+  const sceneBar = $(".scenes");
+  let sceneButtons = [];
   const power = $('[data-outlet="button"]');
   const fader = $('[data-outlet="fader"]');
   const dimmerValue = $(".dimmer-value");
@@ -99,7 +87,7 @@
   // visible), a jar's scene has fixed levels.
   function describePicture() {
     const shown = sceneButtons.find((b) => b.getAttribute("aria-pressed") === "true");
-    const room = !!shown && shown.dataset.action === "vitrinerie";
+    const room = !!shown && shown.dataset.dimmed === "true";
     const level = faderValueFromState();
     let words = "Vitrine des pots de pharmacie, aucune scène affichée";
     if (shownPicture && room)
@@ -140,7 +128,7 @@
 
   // What the state confirms is no longer pending.
   function settlePending() {
-    if (pending.scene && SCENE_PICTURES[pending.scene] === state.picture) pending.scene = null;
+    if (pending.scene && sceneShowing(state.picture)?.action === pending.scene) pending.scene = null;
     if (pending.switchOn !== null && pending.switchOn === (state.switchOn === true)) pending.switchOn = null;
   }
 
@@ -156,7 +144,7 @@
     app.dataset.known = String(!!state);
     if (!state) return;
 
-    const activeAction = Object.keys(SCENE_PICTURES).find((a) => SCENE_PICTURES[a] === state.picture);
+    const activeAction = sceneShowing(state.picture)?.action;
     for (const button of sceneButtons) {
       // Greyed but still tappable, so that a tap on a scene of a switched-off showcase can say why.
       button.disabled = false;
@@ -255,6 +243,7 @@
       if (message.type === "heartbeat") {
         if (Number.isSafeInteger(message.id) && message.id >= 0) heartbeat = message.id;
       } else if (message.type === "state") {
+        if (Array.isArray(message.scenes)) drawScenes(message.scenes);
         state = message;
         if (!linkUp) {
           linkUp = true;
@@ -352,7 +341,7 @@
   function preloadPictures() {
     if (preloaded) return;
     preloaded = true;
-    for (const name of [...Object.values(SCENE_PICTURES), ALL_OFF_PICTURE]) {
+    for (const name of [...scenes.map((scene) => scene.picture), ALL_OFF_PICTURE]) {
       const img = new Image();
       img.decoding = "async";
       img.src = pictureUrl(name);
@@ -374,18 +363,44 @@
       showToast("La vitrine est éteinte : allumez-la avec l'interrupteur pour choisir une scène.");
   }
 
-  for (const button of sceneButtons) {
-    button.addEventListener("click", () => {
-      if (!controlEnabled(button.dataset.outlet)) {
-        explainUnavailable();
-        return;
-      }
-      if (send({ action: button.dataset.action })) {
-        pending.scene = button.dataset.action;
-        render();
-        warnIfShowcaseSilent();
-      }
-    });
+  const sceneShowing = (picture) => scenes.find((scene) => scene.picture === picture);
+
+  // One button per scene, drawn once: a page that reconnects keeps its buttons. The jar's icon
+  // is the sprite's symbol of the same action; a number ending a label stays with its word.
+  function drawScenes(list) {
+    if (sceneButtons.length) return;
+    scenes = list.filter((scene) => scene && typeof scene.action === "string" && typeof scene.outlet === "string");
+    for (const scene of scenes) {
+      const button = document.createElement("button");
+      button.className = "scene";
+      button.type = "button";
+      Object.assign(button.dataset, { outlet: scene.outlet, action: scene.action, kind: "button", dimmed: String(!!scene.dimmed) });
+      button.setAttribute("aria-disabled", "true");
+      const icon = document.createElementNS("http://www.w3.org/2000/svg", "svg");
+      icon.setAttribute("aria-hidden", "true");
+      const use = document.createElementNS("http://www.w3.org/2000/svg", "use");
+      use.setAttribute("href", `#jar-${scene.action}`);
+      icon.append(use);
+      const label = document.createElement("span");
+      label.className = "label";
+      label.textContent = String(scene.label ?? "").replace(/ (\d+)$/, "\u00a0$1");
+      button.append(icon, label);
+      button.addEventListener("click", () => tapScene(button));
+      sceneBar.append(button);
+    }
+    sceneButtons = Array.from(sceneBar.querySelectorAll(".scene"));
+  }
+
+  function tapScene(button) {
+    if (!controlEnabled(button.dataset.outlet)) {
+      explainUnavailable();
+      return;
+    }
+    if (send({ action: button.dataset.action })) {
+      pending.scene = button.dataset.action;
+      render();
+      warnIfShowcaseSilent();
+    }
   }
 
   function sendSwitch(on) {

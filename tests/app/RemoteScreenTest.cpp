@@ -254,7 +254,7 @@ TEST_F(RemoteScreenTest, FirstStateNamesTheSceneButtonsInScreenOrder) {
     json first = json::parse(screen.firstStateMessage());
     ASSERT_EQ(first["scenes"].size(), 12u);
     EXPECT_EQ(first["scenes"][4], json::parse(R"({"action": "onguent", "outlet": "pot",
-        "label": "Pot \u00e0 onguent", "picture": "BGOnguent.png"})"));
+        "label": "Pot \u00e0 onguent", "picture": "BGOnguent.png", "dimmed": false})"));
     std::string order;
     for (const auto& scene : first["scenes"]) order += scene["outlet"].get<std::string>() + " ";
     EXPECT_EQ(order, "mor med bout chev pot t1 t2 potCan potC vase raf apo ");
