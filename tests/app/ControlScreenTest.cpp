@@ -87,7 +87,7 @@ protected:
                 all.push_back(std::move(*datagram));
             else
                 break;
-        for (auto& extra : listener.drain()) all.push_back(std::move(extra));
+        for (auto& extra : listener.takeArrived()) all.push_back(std::move(extra));
         return all;
     }
 

@@ -19,6 +19,7 @@
 #include "basics/RunLoop.h"
 #include "osc/OSCOutPort.h"
 #include "support/UdpListener.h"
+#include "support/Waiting.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -48,7 +49,7 @@ protected:
     ControlScreenSetUpTest() : previousLoop(MainLoop::setCurrent(loop)) {
         endpoints.address = "127.0.0.1";
         endpoints.port = showcase.port();
-        endpoints.receivePort = test::freeUdpPort();
+        endpoints.receivePort = 0;  // the system picks; receivePort() reads it back
     }
 
     ~ControlScreenSetUpTest() override {
@@ -74,9 +75,9 @@ protected:
         return widgets.connexion->title();
     }
 
-    // Waits, without running the main loop (so no tick can consume the flag), until the
-    // receiving thread has had ample time to deliver.
-    void letTheReceiverWork() { std::this_thread::sleep_for(200ms); }
+    uint16_t receivePort() const {
+        return host->manager->inPortArray()->lockObjectAtIndex(0)->port();
+    }
 
     test::UdpListener showcase;
     ShowcaseEndpoints endpoints;
@@ -100,7 +101,7 @@ TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenA
     ASSERT_TRUE(host.manager);
     ASSERT_EQ(host.manager->inPortArray()->lockCount(), 1u);
     const auto inPort = host.manager->inPortArray()->lockObjectAtIndex(0);
-    EXPECT_EQ(inPort->port(), this->endpoints.receivePort);
+    EXPECT_NE(inPort->port(), 0);
     EXPECT_TRUE(inPort->bound());
     ASSERT_TRUE(host.outPort);
     EXPECT_EQ(host.outPort->addressString() + ":" + std::to_string(host.outPort->port()),
@@ -108,7 +109,7 @@ TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenA
     EXPECT_EQ(host.connectedColor, (OSCColor{0.0, 0.8, 0.0, 0.5}));
     EXPECT_EQ(host.unconnectedColor, (OSCColor{1.0, 0.0, 0.0, 0.5}));
     EXPECT_DOUBLE_EQ(this->widgets.fader->transform(), -1.5707963267948966);
-    EXPECT_FALSE(this->showcase.receive(100ms));
+    EXPECT_TRUE(this->showcase.takeArrived().empty());
 
     const Rect frame = this->widgets.fader->frame();
     const bool keeps = std::is_same_v<TypeParam, MyView>;
@@ -132,33 +133,30 @@ TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenA
     ASSERT_FALSE(weak.expired());
     weak.lock()->tearDown();
     EXPECT_FALSE(timer->isValid());
-    this->loop->runFor(50ms);
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(this->loop->runUntil([&] { return weak.expired(); }, 3s));
 }
 
-// The answers arrive over UDP on the receiving thread: "/connected" 0 does not count, 1 then 5,
-// twice within the second, gives one connected tick. One "/is" per tick.
+// The answers arrive over UDP on the receiving thread: "/connected" 1 then 5, twice within the
+// second, gives one connected tick (which values count is the screen test's table). One "/is"
+// per tick.
 TYPED_TEST(ControlScreenSetUpTest, TicksAskEverySecondAndFollowTheAnswers) {
     this->setUpHost();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(this->nextTick(), disconnected);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
-    this->showcase.sendTo(this->endpoints.receivePort,
-                          bytesFromHex(connectedAddressHex + " 2C 69 00 00 00 00 00 00"));
-    this->letTheReceiverWork();
-    EXPECT_EQ(this->host->flag.load(), 0);
     EXPECT_EQ(this->nextTick(), disconnected);
 
     const auto answer = bytesFromHex(connectedAddressHex + " 2C 69 69 00 00 00 00 01 00 00 00 05");
-    this->showcase.sendTo(this->endpoints.receivePort, answer);
-    this->showcase.sendTo(this->endpoints.receivePort, answer);
-    this->letTheReceiverWork();
+    this->showcase.sendTo(this->receivePort(), answer);
+    this->showcase.sendTo(this->receivePort(), answer);
+    // Waited for without running the main loop, so that no tick takes the flag meanwhile.
+    ASSERT_TRUE(test::waitUntil([this] { return this->host->flag.load() == 1; }));
     EXPECT_EQ(this->nextTick(), connected);
     EXPECT_EQ(this->nextTick(), disconnected);
     // The answering tick first brings the showcase back in step: the switch, on, and no scene.
     const auto is = bytesFromHex(isHex);
     EXPECT_EQ(
-        this->showcase.drain(),
+        this->showcase.takeArrived(),
         (std::vector<test::Bytes>{
             is, is, bytesFromHex("2F 73 77 69 74 63 68 00 2C 69 00 00 00 00 00 01"), is, is}));
 }
@@ -175,7 +173,7 @@ TYPED_TEST(ControlScreenSetUpTest, ATakenReceivePortLeavesTheScreenRunningDiscon
     this->showcase.sendTo(squatter.port(),
                           bytesFromHex(connectedAddressHex + " 2C 69 00 00 00 00 00 01"));
     EXPECT_EQ(this->nextTick(), disconnected);
-    EXPECT_EQ(this->showcase.drain(), std::vector<test::Bytes>{bytesFromHex(isHex)});
+    EXPECT_EQ(this->showcase.takeArrived(), std::vector<test::Bytes>{bytesFromHex(isHex)});
 }
 
 }  // namespace

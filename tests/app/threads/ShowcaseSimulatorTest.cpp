@@ -81,15 +81,16 @@ TEST_F(ShowcaseSimulatorTest, PrintsWholeScenesAndAnswersEachIsUntilStopped) {
     }
     simulator->stop();
     send("/is");
-    EXPECT_FALSE(controller.receive(300ms));
+    EXPECT_TRUE(controller.takeArrived().empty());
 }
 
 TEST_F(ShowcaseSimulatorTest, SilentSimulatorNeverAnswers) {
     start(true);
     send("/is");
     send("/switch", {1});
+    // The switch was handled after the question: an answer would have been sent by now.
     EXPECT_EQ(waitForLines(1), std::vector<std::string>{"switch: on"});
-    EXPECT_FALSE(controller.receive(300ms));
+    EXPECT_TRUE(controller.takeArrived().empty());
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "osc/OSCOutPort.h"
 #include "support/ScenePictures.h"
 #include "support/UdpListener.h"
+#include "support/Waiting.h"
 
 using namespace vitrine;
 namespace asio = boost::asio;
@@ -234,11 +235,11 @@ TEST_F(WebServerTest, PagesShareEveryChangeAndOnlyTheSenderHearsOfItsErrors) {
     phone->ws.binary(true);
     phone->ws.write(asio::buffer(std::string("{\"action\": \"mortier\"}")));
     EXPECT_EQ(phone->read()["message"], "Message illisible.");
-    EXPECT_TRUE(showcase.drain(std::chrono::milliseconds(100)).empty());
+    EXPECT_TRUE(showcase.takeArrived().empty());
     tablet->send(R"({"action": "chevrette"})");
     EXPECT_EQ(tablet->read()["picture"], "BGChevrette.png");
     EXPECT_EQ(phone->read()["picture"], "BGChevrette.png");
-    EXPECT_EQ(showcase.drain().size(), 2u);
+    EXPECT_EQ(showcase.takeArrived().size(), 2u);
 
     phone->send(R"({"action": "switchVideo", "on": false})");
     EXPECT_FALSE(tablet->read()["controls"]["mor"]["enabled"]);
@@ -355,12 +356,7 @@ size_t closedCount(const std::vector<std::unique_ptr<tcp::socket>>& sockets) {
 }
 
 bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return test::waitUntil(condition, std::chrono::seconds(20));
 }
 
 // Slow clients get a few connections each and lose them at the header deadline; while they hold
@@ -423,7 +419,7 @@ TEST_F(WebServerTest, AnIdlePageHearsHeartbeatsAndOnlyRealChanges) {
 
     page->sendRaw(R"({"action": "chevrette"})");
     EXPECT_EQ(page->read()["message"], std::string(RemoteScreen::undatedAction));
-    EXPECT_EQ(showcase.drain().size(), 2u + 4u);  // mortier and the four "/is"
+    EXPECT_EQ(showcase.takeArrived().size(), 2u + 4u);  // mortier and the four "/is"
 }
 
 }  // namespace
