@@ -6,12 +6,14 @@
 #include "basics/MutLockArray.h"
 #include "basics/MutLockDict.h"
 #include "basics/MutNRLockArray.h"
+#include "support/OscWire.h"
 #include "support/TestJar.h"
 
 using namespace vitrine;
 using vitrine::testing::jar;
 using vitrine::testing::TestJar;
 using namespace std::chrono_literals;
+using vitrine::test::waitUntil;
 
 namespace {
 
@@ -130,8 +132,7 @@ TEST(LockedCollectionsThreads, NullArgumentsReturnWithoutWaitingForTheLock) {
         array.wrlock();
         dict.wrlock();
         locked = true;
-        for (int ms = 0; !done && ms < 10'000; ++ms) std::this_thread::sleep_for(1ms);
-        EXPECT_TRUE(done) << "a null argument waited for the lock";
+        EXPECT_TRUE(waitUntil([&] { return done.load(); }, 10s)) << "a null argument waited";
         dict.unlock();
         array.unlock();
     });

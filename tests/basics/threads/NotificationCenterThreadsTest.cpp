@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 
 #include "basics/NotificationCenter.h"
+#include "support/OscWire.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
+using vitrine::test::waitUntil;
 
 TEST(NotificationCenterThreads, PostsFromSeveralThreadsWhileObserversComeAndGo) {
     NotificationCenter center;
@@ -44,20 +47,21 @@ TEST(NotificationCenterThreads, PostsFromSeveralThreadsWhileObserversComeAndGo) 
 
 TEST(NotificationCenterThreads, RemovalWaitsForACallUnderWayOnAnotherThread) {
     NotificationCenter center;
-    std::atomic<bool> entered{false}, release{false}, callEnded{false}, removed{false};
+    std::latch entered(1), release(1);
+    std::atomic<bool> callEnded{false}, removed{false};
     auto token = center.addObserver("N", [&](const Notification&) {
-        entered = true;
-        while (!release) std::this_thread::sleep_for(1ms);
+        entered.count_down();
+        release.wait();
         callEnded = true;
     });
     std::jthread poster([&] { center.postNotification("N"); });
-    while (!entered) std::this_thread::sleep_for(1ms);
+    entered.wait();
     std::jthread remover([&] {
         token.remove();
         removed = true;
         EXPECT_TRUE(callEnded);
     });
-    std::this_thread::sleep_for(100ms);
-    EXPECT_FALSE(removed);
-    release = true;
+    // The call is held inside the observer: a removal that returned now would not have waited.
+    EXPECT_FALSE(waitUntil([&] { return removed.load(); }, 300ms));
+    release.count_down();
 }

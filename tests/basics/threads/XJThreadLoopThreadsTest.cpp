@@ -8,9 +8,11 @@
 #include "basics/Log.h"
 #include "basics/XJAssertionHandler.h"
 #include "basics/XJThreadLoop.h"
+#include "support/OscWire.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
+using vitrine::test::waitUntil;
 using Clock = std::chrono::steady_clock;
 
 namespace loop_test {
@@ -28,35 +30,6 @@ struct ThrowingPass {
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms) {
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// Runs a loop until it has made `passes` passes and answers the gaps between their starts.
-std::vector<double> gapsBetweenPasses(double interval, double maxInterval, int passes,
-                                      std::chrono::milliseconds work) {
-    std::vector<Clock::time_point> starts;  // written on the loop's thread, read after it ended
-    std::atomic<int> count{0};
-    auto loop = XJThreadLoop::createWithTimeInterval(interval, [&] {
-        starts.push_back(Clock::now());
-        ++count;
-        std::this_thread::sleep_for(work);
-    });
-    loop->setMaxInterval(maxInterval);
-    loop->start();
-    EXPECT_TRUE(waitFor([&] { return count >= passes; }));
-    loop->stopAndWaitUntilDone();
-    std::vector<double> gaps;
-    for (size_t i = 1; i < starts.size(); ++i)
-        gaps.push_back(std::chrono::duration<double>(starts[i] - starts[i - 1]).count());
-    return gaps;
-}
-
 // A specialisation without callback whose passes throw and whose priority request is refused.
 struct RefusedLoop : XJThreadLoop {
     RefusedLoop() : XJThreadLoop(0.01) {}
@@ -70,33 +43,44 @@ struct RefusedLoop : XJThreadLoop {
 
 }  // namespace
 
-TEST(XJThreadLoopThreads, PassesStartOneIntervalApartCappedByMaxIntervalAndOverrunsDoNotSleep) {
+// Timings in whole seconds: the interval is one second, the overrun one more.
+TEST(XJThreadLoopThreads, PassesStartAnIntervalApartCappedByMaxIntervalAndOverrunsDoNotSleep) {
     EXPECT_FALSE(XJThreadLoop::createWithTimeInterval(0.1, nullptr));
-    auto loop = XJThreadLoop::createWithTimeInterval(0.5, [] {});
+    std::vector<Clock::time_point> starts;  // written on the loop's thread, read after it ended
+    std::atomic<int> passes{0};
+    auto loop = XJThreadLoop::createWithTimeInterval(1.0, [&] {
+        starts.push_back(Clock::now());
+        if (++passes == 2) std::this_thread::sleep_for(2s);  // the work of an overrunning pass
+    });
     EXPECT_DOUBLE_EQ(loop->maxInterval(), 1.0);
     loop->setInterval(3.0);
     EXPECT_DOUBLE_EQ(loop->interval(), 1.0);
     loop->setMaxInterval(5.0);
     EXPECT_DOUBLE_EQ(loop->interval(), 1.0);
+    loop->start();
+    ASSERT_TRUE(waitUntil([&] { return passes >= 3; }, 30s));
+    loop->stopAndWaitUntilDone();
+    EXPECT_GE(starts[1] - starts[0], 990ms);
+    EXPECT_LT(starts[2] - starts[1], 2500ms);  // 3 s if the overrun were followed by a sleep
 
-    for (double gap : gapsBetweenPasses(0.2, 1.0, 4, 50ms)) {
-        EXPECT_GT(gap, 0.15);
-        EXPECT_LT(gap, 0.6);
-    }
-    // Each sleep is capped by maxInterval even when the stored interval is longer.
-    for (double gap : gapsBetweenPasses(5.0, 0.2, 4, 0ms)) EXPECT_LT(gap, 0.6);
-    // With a sleep after an overrun the gaps would be about 0.55 s.
-    for (double gap : gapsBetweenPasses(0.25, 1.0, 3, 300ms)) EXPECT_LT(gap, 0.45);
+    // A sleep never exceeds maxInterval, however long the stored interval: 50 passes of an
+    // hour's interval within the deadline.
+    passes = 0;
+    auto capped = XJThreadLoop::createWithTimeInterval(3600.0, [&] { ++passes; });
+    capped->setMaxInterval(0.001);
+    capped->start();
+    EXPECT_TRUE(waitUntil([&] { return passes >= 50; }, 10s));
+    capped->stopAndWaitUntilDone();
 }
 
 TEST(XJThreadLoopThreads, ThrowingCallbackIsLoggedSkipsTheSleepAndStopsFromAnotherThread) {
     LogCapture capture;
     std::atomic<int> passes{0};
-    auto loop = XJThreadLoop::createWithTimeInterval(10.0, loop_test::ThrowingPass{&passes});
-    loop->setMaxInterval(10.0);
+    auto loop = XJThreadLoop::createWithTimeInterval(60.0, loop_test::ThrowingPass{&passes});
+    loop->setMaxInterval(60.0);
     loop->start();
-    // Ten passes in well under one interval: a failed pass does not sleep.
-    ASSERT_TRUE(waitFor([&] { return passes >= 10; }));
+    // A failed pass that slept would take a minute to the next.
+    ASSERT_TRUE(waitUntil([&] { return passes >= 10; }, 10s));
     std::jthread([&] { loop->stopAndWaitUntilDone(); }).join();
     EXPECT_FALSE(loop->running());
     const std::string expected = "\t\t-[XJThreadLoop threadCallback] caught exception boom on " +
@@ -110,7 +94,7 @@ TEST(XJThreadLoopThreads, SpecialisationLogsTheShortFormAndARefusedPriorityOnceP
     for (int run = 0; run < 2; ++run) {
         const int before = loop->passes;
         loop->start();
-        ASSERT_TRUE(waitFor([&] { return loop->passes >= before + 3; }));
+        ASSERT_TRUE(waitUntil([&] { return loop->passes >= before + 3; }, 10s));
         loop->stopAndWaitUntilDone();
     }
     const std::string priority = "\terror setting thread priority to 1.0";
@@ -121,11 +105,12 @@ TEST(XJThreadLoopThreads, SpecialisationLogsTheShortFormAndARefusedPriorityOnceP
         "\t\t-[XJThreadLoop threadCallback] caught exception sub boom on " + loop->description());
 }
 
+// Even rounds stop on this thread, odd ones from another, racing the new thread's first steps;
+// a stop that waited for the sleep would miss the deadline.
 TEST(XJThreadLoopThreads, StopRightAfterStartAlwaysEndsTheRunAndCutsItsSleepShort) {
     std::atomic<int> passes{0};
-    auto loop = XJThreadLoop::createWithTimeInterval(10.0, [&] { ++passes; });
-    loop->setMaxInterval(10.0);  // a stop that waited for the sleep would miss the 5 s deadline
-    // Even rounds stop on this thread, odd ones from another, racing the new thread's first steps.
+    auto loop = XJThreadLoop::createWithTimeInterval(60.0, [&] { ++passes; });
+    loop->setMaxInterval(60.0);
     for (int i = 0; i < 150; ++i) {
         std::atomic<bool> started{false};
         std::jthread stopper([&] {
@@ -136,7 +121,7 @@ TEST(XJThreadLoopThreads, StopRightAfterStartAlwaysEndsTheRunAndCutsItsSleepShor
         if (i % 2 == 0) loop->stop();
         started = true;
         stopper.join();
-        ASSERT_TRUE(waitFor([&] { return !loop->running(); })) << "lost stop in round " << i;
+        ASSERT_TRUE(waitUntil([&] { return !loop->running(); }, 10s)) << "lost stop in round " << i;
     }
     loop->stopAndWaitUntilDone();
     EXPECT_GE(passes, 1);
@@ -145,9 +130,11 @@ TEST(XJThreadLoopThreads, StopRightAfterStartAlwaysEndsTheRunAndCutsItsSleepShor
 TEST(XJThreadLoopThreads, ConcurrentStartsLaunchOneThread) {
     std::mutex lock;
     std::set<std::thread::id> threads;
-    auto loop = XJThreadLoop::createWithTimeInterval(0.005, [&] {
+    std::atomic<int> passes{0};
+    auto loop = XJThreadLoop::createWithTimeInterval(0.001, [&] {
         std::scoped_lock guard(lock);
         threads.insert(std::this_thread::get_id());
+        ++passes;
     });
     for (int round = 0; round < 20; ++round) {
         std::latch go(3);
@@ -160,31 +147,36 @@ TEST(XJThreadLoopThreads, ConcurrentStartsLaunchOneThread) {
                 });
             }
         }
-        std::this_thread::sleep_for(20ms);
+        // Enough passes for a second thread, had one been launched, to have made its own.
+        const int before = passes;
+        ASSERT_TRUE(waitUntil([&] { return passes >= before + 6; }, 10s));
         loop->stopAndWaitUntilDone();
         std::scoped_lock guard(lock);
-        EXPECT_LE(threads.size(), 1u) << "round " << round;
+        EXPECT_EQ(threads.size(), 1u) << "round " << round;
         threads.clear();
     }
 }
 
+// Paused from its own callback, so that no pass can be under way when the pause begins.
 TEST(XJThreadLoopThreads, PauseSkipsTheCallbackUntilResumeOrAFreshStart) {
+    std::weak_ptr<XJThreadLoop> weak;
     std::atomic<int> passes{0};
-    auto loop = XJThreadLoop::createWithTimeInterval(0.02, [&] { ++passes; });
+    auto loop = XJThreadLoop::createWithTimeInterval(0.005, [&] {
+        if (++passes == 2) weak.lock()->pause();
+    });
+    weak = loop;
     loop->start();
-    loop->pause();
-    std::this_thread::sleep_for(100ms);  // lets a pass under way finish
-    const int paused = passes;
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(passes, paused);
+    ASSERT_TRUE(waitUntil([&] { return passes >= 2; }, 10s));
+    // Some sixty skipped passes: the callback must not run in any of them.
+    EXPECT_FALSE(waitUntil([&] { return passes > 2; }, 300ms));
     EXPECT_TRUE(loop->running());
     loop->resume();
-    ASSERT_TRUE(waitFor([&] { return passes >= paused + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return passes >= 4; }, 10s));
     loop->pause();
     loop->stopAndWaitUntilDone();
     const int stopped = passes;
     loop->start();
-    ASSERT_TRUE(waitFor([&] { return passes >= stopped + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return passes >= stopped + 2; }, 10s));
     loop->stopAndWaitUntilDone();
 }
 
@@ -204,7 +196,7 @@ TEST(XJThreadLoopThreads, LoopWithoutOutsideSharesLogsAssertionsAndEndsByItself)
         weak = loop;
         loop->start();
     }
-    ASSERT_TRUE(waitFor([&] { return weak.expired(); }));
+    ASSERT_TRUE(waitUntil([&] { return weak.expired(); }, 10s));
     EXPECT_EQ(passes, 3);
     const auto lines = capture.lines();
     ASSERT_EQ(lines.size(), 4u);
@@ -215,13 +207,14 @@ TEST(XJThreadLoopThreads, LoopWithoutOutsideSharesLogsAssertionsAndEndsByItself)
     EXPECT_FALSE(XJAssertionHandler::currentHandler());  // none installed on the test's thread
 }
 
+// Neither start nor stopAndWaitUntilDone from the callback may wait for a thread that is itself
+// joining the loop's.
 TEST(XJThreadLoopThreads, CallbackMayStartAndStopItsOwnLoopWhileOthersWaitForIt) {
     std::weak_ptr<XJThreadLoop> weak;
     std::atomic<int> passes{0};
     auto loop = XJThreadLoop::createWithTimeInterval(0.001, [&] {
         ++passes;
         if (auto self = weak.lock()) {
-            // Neither may wait for another thread that is itself joining this one.
             self->start();
             self->stopAndWaitUntilDone();
         }
