@@ -6,7 +6,7 @@
 #include "basics/MutLockArray.h"
 #include "basics/MutLockDict.h"
 #include "basics/MutNRLockArray.h"
-#include "support/OscWire.h"
+#include "support/Waiting.h"
 #include "support/TestJar.h"
 
 using namespace vitrine;

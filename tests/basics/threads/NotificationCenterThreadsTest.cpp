@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "basics/NotificationCenter.h"
-#include "support/OscWire.h"
+#include "support/Waiting.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "basics/RunLoop.h"
-#include "support/OscWire.h"
+#include "support/Waiting.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;

@@ -8,7 +8,7 @@
 #include "basics/Log.h"
 #include "basics/XJAssertionHandler.h"
 #include "basics/XJThreadLoop.h"
-#include "support/OscWire.h"
+#include "support/Waiting.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
