@@ -241,7 +241,9 @@ try {
       await waitFor(async () => {
         if ((await attr(power, "aria-checked")) === String(on)) return true;
         const confirm = page.locator("dialog[open] button, [role=alertdialog] button, [role=dialog] button").filter({ hasText: /teindre|onfirmer|Oui/ });
-        if (await confirm.count()) await confirm.first().tap().catch(() => {});
+        // Only a dialog on screen: tapping the hidden one would wait for it to show.
+        if (!on && (await confirm.count()) && (await confirm.first().isVisible()))
+          await confirm.first().tap().catch(() => {});
         return false;
       }, `switch ${on ? "on" : "off"}`);
     };
