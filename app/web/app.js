@@ -383,7 +383,16 @@
       icon.append(use);
       const label = document.createElement("span");
       label.className = "label";
-      label.textContent = String(scene.label ?? "").replace(/ (\d+)$/, "\u00a0$1");
+      const text = String(scene.label ?? "").replace(/ (\d+)$/, "\u00a0$1");
+      // Browsers without French hyphenation would cut a long word anywhere: it is set smaller.
+      if (text.split(/\s/).some((word) => word.length > 12)) {
+        const smaller = document.createElement("span");
+        smaller.className = "label-long";
+        smaller.textContent = text;
+        label.append(smaller);
+      } else {
+        label.textContent = text;
+      }
       button.append(icon, label);
       button.addEventListener("click", () => tapScene(button));
       sceneBar.append(button);
@@ -498,6 +507,8 @@
     if (waitForConfirmation) {
       const held = drag;
       held.pointerId = null;
+      // Timed from the last release: a key pressed again reuses the held value and restarts it.
+      clearTimeout(settleTimer);
       settleTimer = setTimeout(() => {
         if (drag === held) {
           drag = null;
