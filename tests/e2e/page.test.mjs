@@ -19,11 +19,10 @@ import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
 import dgram from "node:dgram";
 import { mkdirSync, readFileSync } from "node:fs";
-import net from "node:net";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
+import { freeTcpPort, freeUdpPort, launchChromium, waitFor } from "./harness.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, "../..");
@@ -67,17 +66,6 @@ const SCENE_ACTIONS = Object.keys(PICTURE_OF);
 
 // ------------------------------------------------------------------ the server under test
 
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.once("error", reject);
-    s.listen(0, "127.0.0.1", () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-}
-
 async function waitForHttp(url, up, timeoutMs = 15000) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
@@ -89,14 +77,6 @@ async function waitForHttp(url, up, timeoutMs = 15000) {
     if (Date.now() > deadline) throw new Error(`${url} still ${up ? "down" : "up"} after ${timeoutMs} ms`);
     await new Promise((r) => setTimeout(r, 100));
   }
-}
-
-async function freeUdpPort() {
-  const socket = dgram.createSocket("udp4");
-  await new Promise((resolve) => socket.bind(0, "127.0.0.1", resolve));
-  const { port } = socket.address();
-  await new Promise((resolve) => socket.close(resolve));
-  return port;
 }
 
 // "/list" and friends as OSC puts them on the wire: the address and the type tags each ended by
@@ -173,7 +153,7 @@ class Server {
   }
   async start() {
     if (fixedUrl) return waitForHttp(this.url, true);
-    if (!this.port) this.port = await freePort();
+    if (!this.port) this.port = await freeTcpPort();
     if (!this.listenPort) this.listenPort = await freeUdpPort();
     const cmd = serverCmd
       .replaceAll("{port}", String(this.port))
@@ -198,11 +178,7 @@ const server = new Server();
 let browser;
 
 before(async () => {
-  browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-  });
+  browser = await launchChromium();
   await wire.start();
   await server.start();
 });
@@ -253,16 +229,6 @@ const outlet = (page, name) => page.locator(`[data-outlet="${name}"]`);
 const action = (page, name) => page.locator(`[data-action="${name}"]`);
 const shownPicture = (page) => outlet(page, "BG_image").getAttribute("data-picture");
 const press = (page, name) => action(page, name).tap();
-
-async function waitFor(predicate, what, timeoutMs = 5000) {
-  const deadline = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await predicate();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 25));
-  }
-}
 
 const expectPicture = (page, name) =>
   waitFor(async () => (await shownPicture(page)) === name, `picture ${JSON.stringify(name)}`);

@@ -14,13 +14,14 @@
 // Needs `npm ci` in tests/e2e first; CHROMIUM overrides /usr/bin/chromium.
 
 import { spawn } from "node:child_process";
-import dgram from "node:dgram";
 import { mkdirSync } from "node:fs";
-import net from "node:net";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { inflateSync } from "node:zlib";
-import { chromium } from "playwright-core";
+import { freeTcpPort, freeUdpPort, launchChromium, waitFor as waitWithin } from "./harness.mjs";
+
+// Processes starting and pages settling get a little longer here than in the browser test.
+const waitFor = (predicate, what, timeoutMs = 10000) => waitWithin(predicate, what, timeoutMs);
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, "../..");
@@ -41,34 +42,6 @@ const DEVICES = {
 };
 
 // ------------------------------------------------------------------ processes
-
-const freeTcpPort = () =>
-  new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.once("error", reject);
-    s.listen(0, "127.0.0.1", () => {
-      const { port } = s.address();
-      s.close(() => resolve(port));
-    });
-  });
-
-async function freeUdpPort() {
-  const socket = dgram.createSocket("udp4");
-  await new Promise((resolve) => socket.bind(0, "127.0.0.1", resolve));
-  const { port } = socket.address();
-  await new Promise((resolve) => socket.close(resolve));
-  return port;
-}
-
-async function waitFor(predicate, what, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await predicate();
-    if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
 
 function start(file, args, ready) {
   const child = spawn(file, args, { stdio: ["ignore", "pipe", "pipe"] });
@@ -219,11 +192,7 @@ const startController = () =>
   start(controllerPath, ["--http", `127.0.0.1:${httpPort}`, "--showcase", `127.0.0.1:${sim.port}`, "--listen", String(sim.answer)],
     () => httpUp(url));
 let controller = await startController();
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium();
 
 const findings = [];
 try {
