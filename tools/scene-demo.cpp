@@ -16,7 +16,7 @@
 #include "app/controller/Scene.h"
 #include "app/controller/ViewController.h"
 #include "osc/OSCOutPort.h"
-#include "support/MemoryWidgetSet.h"
+#include "app/controller/MemoryWidgetSet.h"
 
 using namespace vitrine;
 

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "support/MemoryWidgetSet.h"
+#include "app/controller/MemoryWidgetSet.h"
 #include "app/controller/MyView.h"
 #include "app/controller/ViewController.h"
 #include "osc/OSCMessage.h"

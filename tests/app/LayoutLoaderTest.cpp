@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/toolkit/LayoutLoader.h"
-#include "support/MemoryWidgetSet.h"
+#include "app/controller/MemoryWidgetSet.h"
 #include "app/controller/MyView.h"
 #include "app/controller/Scene.h"
 #include "app/controller/ViewController.h"

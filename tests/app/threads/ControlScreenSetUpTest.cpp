@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/toolkit/LayoutLoader.h"
-#include "support/MemoryWidgetSet.h"
+#include "app/controller/MemoryWidgetSet.h"
 #include "app/controller/MyView.h"
 #include "app/controller/ViewController.h"
 #include "basics/Log.h"

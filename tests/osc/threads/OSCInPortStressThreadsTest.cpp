@@ -12,7 +12,7 @@
 #include "osc/OSCInPort.h"
 #include "support/KernelUdpDrops.h"
 #include "support/OscWire.h"
-#include "support/MemoryZeroConfNetwork.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -43,7 +43,7 @@ private:
 }  // namespace
 
 TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
-    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
+    const auto zeroConf = std::make_shared<OSCMemoryZeroConfNetwork>();
     const auto loop = RunLoop::create();
     const auto previousLoop = MainLoop::setCurrent(loop);
     std::thread mainThread([&] { loop->run(); });

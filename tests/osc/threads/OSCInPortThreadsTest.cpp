@@ -17,7 +17,7 @@
 #include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
 #include "support/OscWire.h"
-#include "support/MemoryZeroConfNetwork.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -250,7 +250,7 @@ TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
 }
 
 TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
-    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
+    const auto zeroConf = std::make_shared<OSCMemoryZeroConfNetwork>();
     int changes = 0;
     auto observer = NotificationCenter::defaultCenter().addObserver(
         "OSCInPortsChangedNotification", [&](const Notification& notification) {
@@ -287,7 +287,7 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
 }
 
 TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfService) {
-    const auto zeroConf = std::make_shared<test::MemoryZeroConfNetwork>();
+    const auto zeroConf = std::make_shared<OSCMemoryZeroConfNetwork>();
     // Also for ports from a factory of the application's own.
     const auto manager = OSCManager::createWithInPortClass(
         [](uint16_t port, const std::optional<std::string>& label) {

@@ -9,11 +9,11 @@
 #include "basics/NotificationCenter.h"
 #include "basics/RunLoop.h"
 #include "osc/OSCManager.h"
-#include "support/MemoryZeroConfNetwork.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
-using Net = test::MemoryZeroConfNetwork;
+using Net = OSCMemoryZeroConfNetwork;
 
 namespace {
 

@@ -1,4 +1,4 @@
-// One side of the zero-conf integration test: a manager with a receiving port labelled OWN that
+// Discovery between programs: a manager with a receiving port labelled OWN that
 // watches for the sending port discovery makes for PEER, greets the peer through it, and reports
 // on stdout: "listening OWN PORT", "published NAME" (each name the port is announced under,
 // as finally registered), "found PEER ADDRESS:PORT", "heard NAME" (a greeting arrived), "lost PEER"

@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 // Screenshots of the remote page for a person to look at, run by hand (not part of CI):
 //
-//   tests/e2e/screenshots.mjs [--controller=build/app/showcase-controller] [--sim=build/tools/showcase-sim]
+//   tools/page-screenshots.mjs [--controller=build/app/showcase-controller] [--sim=build/tools/showcase-sim]
 //
 // Starts the real controller on 127.0.0.1, aimed at a showcase simulator on 127.0.0.1 (never at
 // the installation's broadcast address), opens the page in headless Chromium at iPad landscape
@@ -18,14 +18,14 @@ import { mkdirSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { inflateSync } from "node:zlib";
-import { freeTcpPort, freeUdpPort, launchChromium, waitFor as waitWithin } from "./harness.mjs";
+import { freeTcpPort, freeUdpPort, launchChromium, waitFor as waitWithin } from "../tests/e2e/harness.mjs";
 
 // Processes starting and pages settling get a little longer here than in the browser test.
 const waitFor = (predicate, what, timeoutMs = 10000) => waitWithin(predicate, what, timeoutMs);
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const repo = path.resolve(here, "../..");
-const artifacts = path.join(here, "artifacts");
+const repo = path.resolve(here, "..");
+const artifacts = path.join(repo, "tests/e2e/artifacts");
 mkdirSync(artifacts, { recursive: true });
 const option = (name, fallback) => {
   const arg = process.argv.find((a) => a.startsWith(`--${name}=`));

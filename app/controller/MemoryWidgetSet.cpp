@@ -1,4 +1,4 @@
-#include "support/MemoryWidgetSet.h"
+#include "app/controller/MemoryWidgetSet.h"
 
 #include "app/controller/Scene.h"
 #include "basics/Log.h"

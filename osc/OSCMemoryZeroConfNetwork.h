@@ -10,13 +10,14 @@
 
 #include "osc/OSCZeroConfService.h"
 
-namespace vitrine::test {
+namespace vitrine {
 
-// A simulated service-discovery network: domains and services appear, resolve, move and vanish
-// when a test says so, from any thread; every callback is posted to the current MainLoop, in
+// A service-discovery network held in memory, for programs and tests that must not touch a real
+// network: domains and services appear, resolve, move and vanish when its owner says so, from any
+// thread; every callback is posted to the current MainLoop, in
 // command order, and skipped once its search has ended. Publications made through it are
 // recorded in one journal (and not announced to its own searches).
-class MemoryZeroConfNetwork final : public OSCZeroConfService {
+class OSCMemoryZeroConfNetwork final : public OSCZeroConfService {
 public:
     struct Publication {
         std::string what;  // "publish" or "stop"
@@ -78,4 +79,4 @@ private:
     std::vector<Entry> domainSearches, serviceSearches, resolutions;
 };
 
-}  // namespace vitrine::test
+}  // namespace vitrine

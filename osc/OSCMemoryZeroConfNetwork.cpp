@@ -1,4 +1,4 @@
-#include "support/MemoryZeroConfNetwork.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 
 #include <arpa/inet.h>
 
@@ -7,9 +7,9 @@
 
 #include "basics/MainLoop.h"
 
-namespace vitrine::test {
+namespace vitrine {
 
-class MemoryZeroConfNetwork::Handle final : public Search {
+class OSCMemoryZeroConfNetwork::Handle final : public Search {
 public:
     explicit Handle(std::shared_ptr<bool> alive) : alive(std::move(alive)) {}
     ~Handle() override { *alive = false; }
@@ -18,7 +18,7 @@ private:
     std::shared_ptr<bool> alive;
 };
 
-class MemoryZeroConfNetwork::Publisher final : public OSCZeroConfPublisher {
+class OSCMemoryZeroConfNetwork::Publisher final : public OSCZeroConfPublisher {
 public:
     explicit Publisher(std::shared_ptr<Journal> journal) : journal(std::move(journal)) {}
     void publish(const std::string& domain, const std::string& type, const std::string& name,
@@ -46,22 +46,22 @@ private:
     std::optional<std::string> published;
 };
 
-std::shared_ptr<OSCZeroConfPublisher> MemoryZeroConfNetwork::createPublisher() {
+std::shared_ptr<OSCZeroConfPublisher> OSCMemoryZeroConfNetwork::createPublisher() {
     return std::make_shared<Publisher>(journal);
 }
 
-std::vector<MemoryZeroConfNetwork::Publication> MemoryZeroConfNetwork::publications() const {
+std::vector<OSCMemoryZeroConfNetwork::Publication> OSCMemoryZeroConfNetwork::publications() const {
     std::lock_guard guard(journal->lock);
     return journal->entries;
 }
 
-size_t MemoryZeroConfNetwork::count(const std::string& what) const {
+size_t OSCMemoryZeroConfNetwork::count(const std::string& what) const {
     size_t n = 0;
     for (const auto& entry : publications()) n += entry.what == what;
     return n;
 }
 
-sockaddr_storage MemoryZeroConfNetwork::ipv4(const std::string& address, uint16_t port) {
+sockaddr_storage OSCMemoryZeroConfNetwork::ipv4(const std::string& address, uint16_t port) {
     sockaddr_storage storage{};
     sockaddr_in in{};
     in.sin_family = AF_INET;
@@ -71,7 +71,7 @@ sockaddr_storage MemoryZeroConfNetwork::ipv4(const std::string& address, uint16_
     return storage;
 }
 
-sockaddr_storage MemoryZeroConfNetwork::ipv6Loopback(uint16_t port) {
+sockaddr_storage OSCMemoryZeroConfNetwork::ipv6Loopback(uint16_t port) {
     sockaddr_storage storage{};
     sockaddr_in6 in6{};
     in6.sin6_family = AF_INET6;
@@ -81,13 +81,13 @@ sockaddr_storage MemoryZeroConfNetwork::ipv6Loopback(uint16_t port) {
     return storage;
 }
 
-void MemoryZeroConfNetwork::deliver(const Entry& entry, std::function<void(const Entry&)> call) {
+void OSCMemoryZeroConfNetwork::deliver(const Entry& entry, std::function<void(const Entry&)> call) {
     MainLoop::current()->post([entry, call = std::move(call)] {
         if (*entry.alive) call(entry);
     });
 }
 
-std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::add(std::vector<Entry>& list,
+std::unique_ptr<OSCZeroConfService::Search> OSCMemoryZeroConfNetwork::add(std::vector<Entry>& list,
                                                                        Entry entry) {
     entry.alive = std::make_shared<bool>(true);
     auto handle = std::make_unique<Handle>(entry.alive);
@@ -95,14 +95,14 @@ std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::add(std::vect
     return handle;
 }
 
-void MemoryZeroConfNetwork::addDomain(const std::string& domain) {
+void OSCMemoryZeroConfNetwork::addDomain(const std::string& domain) {
     std::lock_guard guard(lock);
     domains.push_back(domain);
     for (const auto& search : domainSearches)
         deliver(search, [domain](const Entry& e) { e.found(domain); });
 }
 
-void MemoryZeroConfNetwork::announce(const std::string& name,
+void OSCMemoryZeroConfNetwork::announce(const std::string& name,
                                      std::vector<sockaddr_storage> addresses,
                                      const std::string& domain) {
     std::lock_guard guard(lock);
@@ -113,7 +113,7 @@ void MemoryZeroConfNetwork::announce(const std::string& name,
     }
 }
 
-void MemoryZeroConfNetwork::vanish(const std::string& name) {
+void OSCMemoryZeroConfNetwork::vanish(const std::string& name) {
     std::lock_guard guard(lock);
     std::string domain;
     std::erase_if(services, [&](const Known& known) {
@@ -125,7 +125,7 @@ void MemoryZeroConfNetwork::vanish(const std::string& name) {
     }
 }
 
-void MemoryZeroConfNetwork::failSearches(const std::string& error) {
+void OSCMemoryZeroConfNetwork::failSearches(const std::string& error) {
     std::lock_guard guard(lock);
     for (auto* list : {&domainSearches, &serviceSearches}) {
         for (const auto& search : *list)
@@ -133,7 +133,7 @@ void MemoryZeroConfNetwork::failSearches(const std::string& error) {
     }
 }
 
-std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForRegistrationDomains(
+std::unique_ptr<OSCZeroConfService::Search> OSCMemoryZeroConfNetwork::searchForRegistrationDomains(
     NameCallback found, ErrorCallback failed) {
     std::lock_guard guard(lock);
     Entry entry{nullptr, "", "", std::move(found), {}, {}, std::move(failed)};
@@ -143,7 +143,7 @@ std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForRegi
     return handle;
 }
 
-std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForServicesOfType(
+std::unique_ptr<OSCZeroConfService::Search> OSCMemoryZeroConfNetwork::searchForServicesOfType(
     const std::string&, const std::string& domain, NameCallback found, NameCallback removed,
     ErrorCallback failed) {
     std::lock_guard guard(lock);
@@ -157,7 +157,7 @@ std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::searchForServ
     return handle;
 }
 
-std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::resolve(
+std::unique_ptr<OSCZeroConfService::Search> OSCMemoryZeroConfNetwork::resolve(
     const std::string& name, const std::string&, const std::string& domain,
     std::chrono::duration<double>, AddressCallback resolved, ErrorCallback failed) {
     std::lock_guard guard(lock);
@@ -174,4 +174,4 @@ std::unique_ptr<OSCZeroConfService::Search> MemoryZeroConfNetwork::resolve(
     return handle;
 }
 
-}  // namespace vitrine::test
+}  // namespace vitrine
