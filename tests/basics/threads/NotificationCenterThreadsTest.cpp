@@ -8,43 +8,41 @@
 
 using namespace vitrine;
 using namespace std::chrono_literals;
-using vitrine::test::waitUntil;
 
 TEST(NotificationCenterThreads, PostsFromSeveralThreadsWhileObserversComeAndGo) {
     NotificationCenter center;
     std::atomic<int> steady{0}, lateCalls{0};
     std::atomic<bool> posting{true};
     auto counter = center.addObserver("N", [&](const Notification&) { ++steady; });
-    std::vector<std::jthread> churners;
+    std::vector<std::jthread> threads;
     for (int c = 0; c < 2; ++c) {
-        churners.emplace_back([&] {
+        threads.emplace_back([&] {
             while (posting) {
                 // A call after removal returned would touch freed memory or see `removed` set.
                 auto removed = std::make_unique<std::atomic<bool>>(false);
-                auto token =
-                    center.addObserver("N", [&lateCalls, r = removed.get()](const Notification&) {
-                        lateCalls += r->load();
-                    });
+                auto token = center.addObserver(
+                    "N", [&lateCalls, r = removed.get()](const Notification&) { lateCalls += *r; });
                 std::this_thread::yield();
                 token.remove();
                 *removed = true;
             }
         });
     }
-    {
-        std::vector<std::jthread> posters;
-        for (int p = 0; p < 4; ++p) {
-            posters.emplace_back([&] {
-                for (int i = 0; i < 1500; ++i) center.postNotification("N");
-            });
-        }
+    std::vector<std::jthread> posters;
+    for (int p = 0; p < 4; ++p) {
+        posters.emplace_back([&] {
+            for (int i = 0; i < 1500; ++i) center.postNotification("N");
+        });
     }
+    posters.clear();
     posting = false;
-    churners.clear();
+    threads.clear();
     EXPECT_EQ(steady, 4 * 1500);
     EXPECT_EQ(lateCalls, 0);
 }
 
+// The call is held inside the observer while another thread removes it: a removal that returns
+// before the call has ended shows itself in the remover's check.
 TEST(NotificationCenterThreads, RemovalWaitsForACallUnderWayOnAnotherThread) {
     NotificationCenter center;
     std::latch entered(1), release(1);
@@ -61,7 +59,6 @@ TEST(NotificationCenterThreads, RemovalWaitsForACallUnderWayOnAnotherThread) {
         removed = true;
         EXPECT_TRUE(callEnded);
     });
-    // The call is held inside the observer: a removal that returned now would not have waited.
-    EXPECT_FALSE(waitUntil([&] { return removed.load(); }, 300ms));
+    EXPECT_FALSE(vitrine::test::waitUntil([&] { return removed.load(); }, 300ms));
     release.count_down();
 }

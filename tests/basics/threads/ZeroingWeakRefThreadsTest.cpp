@@ -7,8 +7,8 @@
 #include "support/TestJar.h"
 
 using namespace vitrine;
-using vitrine::testing::jar;
-using vitrine::testing::TestJar;
+using namespace vitrine::testing;
+using Ref = XJ_KBZeroingWeakRef;
 
 // One thread drops the last outside share while another keeps reading target(): every read is
 // either null or an object that stays alive while the reader holds it, and the cleanup runs
@@ -16,35 +16,30 @@ using vitrine::testing::TestJar;
 TEST(ZeroingWeakRefThreads, TargetRacingTheLastReleaseNeverYieldsADyingObject) {
     constexpr int kRounds = 3000;
     std::shared_ptr<TestJar> owner;
-    std::shared_ptr<XJ_KBZeroingWeakRef> ref;
+    std::shared_ptr<Ref> ref;
     std::atomic<int> cleanups{0}, deadReads{0};
     std::barrier sync(3);
-
-    std::thread releaser([&] {
-        for (int round = 0; round < kRounds; ++round) {
-            sync.arrive_and_wait();
-            owner.reset();
-            sync.arrive_and_wait();
-        }
-    });
-    std::thread reader([&] {
-        for (int round = 0; round < kRounds; ++round) {
-            sync.arrive_and_wait();
-            for (;;) {
-                const std::shared_ptr<TestJar> seen = ref->targetAs<TestJar>();
-                if (!seen) break;
-                deadReads += !seen->alive;
-                std::this_thread::yield();
-                deadReads += !seen->alive;
+    const auto rounds = [&](auto body) {
+        return std::jthread([&, body] {
+            for (int round = 0; round < kRounds; ++round) {
+                sync.arrive_and_wait();
+                body();
+                sync.arrive_and_wait();
             }
-            sync.arrive_and_wait();
+        });
+    };
+    std::jthread releaser = rounds([&] { owner.reset(); });
+    std::jthread reader = rounds([&] {
+        while (const std::shared_ptr<TestJar> seen = ref->targetAs<TestJar>()) {
+            deadReads += !seen->alive;
+            std::this_thread::yield();
+            deadReads += !seen->alive;
         }
     });
-
     for (int round = 0; round < kRounds; ++round) {
         owner = jar("round");
-        ref = XJ_KBZeroingWeakRef::refWithTarget(owner);
-        ref->setCleanupBlock([&](XJObject*) { cleanups.fetch_add(1); });
+        ref = Ref::refWithTarget(owner);
+        ref->setCleanupBlock([&](XJObject*) { ++cleanups; });
         sync.arrive_and_wait();
         sync.arrive_and_wait();
         ASSERT_EQ(cleanups.load(), round + 1);
@@ -54,7 +49,7 @@ TEST(ZeroingWeakRefThreads, TargetRacingTheLastReleaseNeverYieldsADyingObject) {
     reader.join();
     ref.reset();
     EXPECT_EQ(deadReads.load(), 0);
-    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+    EXPECT_EQ(Ref::_registeredTargetCount(), 0u);
 }
 
 // References destroyed on one thread while their target dies on another: no cleanup of a
@@ -62,11 +57,11 @@ TEST(ZeroingWeakRefThreads, TargetRacingTheLastReleaseNeverYieldsADyingObject) {
 TEST(ZeroingWeakRefThreads, ReferencesDestroyedWhileTheirTargetDies) {
     for (int round = 0; round < 2000; ++round) {
         auto target = jar("t");
-        std::vector<std::shared_ptr<XJ_KBZeroingWeakRef>> refs;
+        std::vector<std::shared_ptr<Ref>> refs(4);
         std::vector<std::atomic<int>> runs(4);
         for (int i = 0; i < 4; ++i) {
-            refs.push_back(XJ_KBZeroingWeakRef::refWithTarget(target));
-            refs.back()->setCleanupBlock([&runs, i](XJObject*) { runs[i].fetch_add(1); });
+            refs[i] = Ref::refWithTarget(target);
+            refs[i]->setCleanupBlock([&runs, i](XJObject*) { ++runs[i]; });
         }
         {
             std::jthread killer([&] { target.reset(); });
@@ -74,5 +69,5 @@ TEST(ZeroingWeakRefThreads, ReferencesDestroyedWhileTheirTargetDies) {
         }
         ASSERT_TRUE(runs[0] <= 1 && runs[1] <= 1 && runs[2] == 1 && runs[3] == 1) << round;
     }
-    EXPECT_EQ(XJ_KBZeroingWeakRef::_registeredTargetCount(), 0u);
+    EXPECT_EQ(Ref::_registeredTargetCount(), 0u);
 }
