@@ -5,6 +5,7 @@
 #include "basics/Log.h"
 #include "basics/MutLockArray.h"
 #include "basics/MutLockDict.h"
+#include "basics/MutNRLockArray.h"
 #include "support/TestJar.h"
 
 using namespace vitrine;
@@ -14,8 +15,11 @@ namespace {
 
 using JarArray = MutLockArray<TestJar>;
 using JarDict = MutLockDict<TestJar>;
+using NRArray = MutNRLockArray<TestJar>;
 using Jars = JarArray::Array;
 using Names = std::vector<std::string>;
+const std::shared_ptr<TestJar> kNoJar;
+const std::string kBail = "\t\terr: -[ObjectHolder initWithObject:] - BAIL";
 
 // Converts to its jar, or throws: stands in for anything that fails while a list is refilled.
 struct JarOrFailure {
@@ -32,20 +36,6 @@ Names names(JarArray& array) {
 }
 
 }  // namespace
-
-TEST(MutLockArray, EqualityAndIdentityStayDistinct) {
-    auto a = jar("a"), b = jar("b");
-    JarArray array;
-    array.lockAddObjectsFromArray(Jars{a, b, a});
-    EXPECT_EQ(array.lockIndexOfObject(jar("b")), 1u);
-    EXPECT_EQ(array.lockIndexOfIdenticalPtr(jar("b").get()), kNotFoundIndex);
-    const Jars twice{a, a};  // each removes at most the first element that is that very object
-    array.lockRemoveIdenticalPtrsInArray(&twice);
-    EXPECT_EQ(array.lockCreateArrayCopy(), (Jars{b, a}));
-    array.lockAddObject(jar("a"));
-    array.lockRemoveObject(jar("a"));  // equal to both, identical to neither: removes both
-    EXPECT_EQ(array.lockCreateArrayCopy(), Jars{b});
-}
 
 TEST(MutLockArray, IndexesOutsideTheListChangeNothing) {
     JarArray array;
@@ -82,57 +72,85 @@ TEST(MutLockArray, AFailedRefillIsLoggedAndReleasesTheLockAndAListMayReadItself)
     EXPECT_EQ(names(*array), (Names{"a", "b", "a", "b"}));
 }
 
-TEST(MutLockArray, SortsAndCallsSkipNullSlotsPlacedThroughTheInnerList) {
-    auto pot = jar("pot"), vase = jar("vase"), vase2 = jar("vase");
-    vase2->calls = 4;
+TEST(LockedCollections, DescriptionsOfListsDictionariesAndHolders) {
+    auto a = jar("a");
     JarArray array;
-    array.lockAddObjectsFromArray(Jars{vase, pot, nullptr, vase2});
-    array.wrlock();
-    array.array().push_back(nullptr);
-    array.unlock();
-    const std::vector<SortDescriptor<TestJar>> byNameThenCallsDown{
-        SortDescriptor<TestJar>::byKey(&TestJar::name),
-        SortDescriptor<TestJar>::byKey(&TestJar::calls, false)};
-    array.lockSortUsingDescriptors(&byNameThenCallsDown);
-    EXPECT_EQ(array.lockCreateArrayCopy(), (Jars{nullptr, pot, vase2, vase}));
-    array.lockMakeObjectsPerformSelector([](TestJar& j, int by) { j.calls += by; }, 1);
-    EXPECT_EQ(*array.lockValueForKey(&TestJar::calls), (std::vector<int>{0, 1, 5, 1}));
-}
-
-TEST(LockedCollections, DescriptionsOfJarsAndOfElementsThatAreNoXJObject) {
-    JarArray array;
-    array.lockAddObjectsFromArray(Jars{jar("a"), jar("b")});
+    array.lockAddObjectsFromArray(Jars{a, jar("b")});
     EXPECT_EQ(array.description(), "<MutLockArray: (\n    <Jar a>,\n    <Jar b>\n)>");
     JarDict dict;
     dict.lockSetObject(jar("c"), "k");
     EXPECT_EQ(dict.description(), "<MutLockDict: {\n    k = <Jar c>;\n}>");
-    MutLockArray<std::string> strings;  // compared and described through their own operators
-    strings.lockAddObject(std::make_shared<std::string>("port"));
-    EXPECT_TRUE(strings.lockContainsObject(std::make_shared<std::string>("port")));
-    EXPECT_EQ(strings.description(), "<MutLockArray: (\n    port\n)>");
+    NRArray weak;
+    weak.lockAddObject(a);
+    const void* holder = weak.lockFirstObject().get();
+    EXPECT_EQ(weak.description(),
+              stringWithFormat("<MutNRLockArray: (\n    ObjectHolder: %p : <Jar a>\n)>", holder));
+    array.lockRemoveAllObjects();
+    a.reset();
+    EXPECT_EQ(weak.lockFirstObject()->description(), stringWithFormat("ObjectHolder: %p", holder));
 }
 
-TEST(MutLockDict, NullKeysObjectsAndCapacitiesAreRefusedAndEqualKeysReplace) {
-    EXPECT_EQ(JarDict::createWithCapacity(-1), nullptr);
-    JarDict dict;
-    dict.lockSetObject(nullptr, "k");
-    dict.lockSetObject(jar("a"), std::nullopt);
-    EXPECT_EQ(dict.lockAllKeys(), std::nullopt);
-    auto first = jar("first"), second = jar("second");
-    dict.lockSetObject(first, "k");
-    const JarDict::Map more{{"k", second}, {"address", first}};
-    dict.lockAddEntriesFromDictionary(&more);
-    EXPECT_EQ(dict.lockObjectForKey("k"), second);
-    EXPECT_EQ(dict.lockCount(), 2u);
+// Dead weak entries stay in the list and are counted, but no read hands them out or calls them.
+TEST(MutNRLockArray, DeadWeakEntriesAreCountedButSkipped) {
+    NRArray array;
+    array.setZwrFlag(true);
+    auto a = jar("a"), b = jar("b");
+    array.lockAddObjectsFromArray(Jars{a, b});
+    a.reset();
+    EXPECT_EQ(array.lockCount(), 2u);
+    EXPECT_EQ(array.lockObjectAtIndex(0), nullptr);
+    const IndexSet all{0, 1, 5};
+    EXPECT_EQ(array.lockObjectsAtIndexes(&all), Jars{b});
+    Names called;
+    array.lockBruteForceMakeObjectsPerformSelector([&](TestJar& j) { called.push_back(j.name); });
+    array.lockMakeObjectsPerformSelector([&](TestJar& j, int) { called.push_back(j.name); }, 1);
+    EXPECT_EQ(called, (Names{"b", "b"}));
+    EXPECT_EQ(*array.lockValueForKey(&TestJar::name), (Names{"", "b"}));
+    EXPECT_EQ(array.lockIndexOfObject(jar("a")), kNotFoundIndex);  // a dead object equals nothing
 }
 
-TEST(ScopedGuards, TakeTheModeTheyNameForTheirScope) {
-    JarArray array;
-    {
-        auto writing = array.writeLocked();
-        EXPECT_FALSE(array.tryRdLock());
-    }
-    auto reading = array.readLocked();
-    ASSERT_TRUE(array.tryRdLock());  // readers share, and the writer's scope has ended
+// The locked forms return before locking on a null object; the plain forms log the holder's
+// BAIL line. A null slot can only be placed through the inner list, and only the copy says so.
+TEST(MutNRLockArray, NullObjectsLogTheHolderBailOnlyInThePlainFormsAndNullSlotsAreSkipped) {
+    NRArray array;
+    LogCapture capture;
+    EXPECT_FALSE(array.insertObject(kNoJar, 0));
+    array.addObject(kNoJar);
+    array.setZwrFlag(true);
+    array.addObject(kNoJar);
+    array.lockAddObject(kNoJar);
+    EXPECT_EQ(array.lockCount(), 0u);
+    auto a = jar("a");
+    array.lockAddObject(a);
+    array.wrlock();
+    array.array().push_back(nullptr);
     array.unlock();
+    EXPECT_EQ(array.lockCreateArrayCopyFromObjects(), Jars{a});
+    EXPECT_EQ(array.lockIndexOfObject(jar("z")), kNotFoundIndex);
+    EXPECT_EQ(capture.lines(),
+              (Names{kBail, kBail, "\t\terr: -[ObjectHolder initWithZWRObject:] - BAIL",
+                     "\t\terr: object in MutNRLockArray wasn't a holder! "
+                     "-[MutNRLockArray createArrayCopyFromObjects], (null)"}));
+}
+
+// A temporary share taken under the lock may turn out to be the object's last one; the object
+// must then die after the lock is released, so that its destructor may use the collection.
+TEST(MutNRLockArray, ObjectWhoseLastOwnerLetGoDiesOutsideTheLock) {
+    struct Probe : TestJar {
+        Probe(NRArray* list, bool* lockWasFree) : TestJar("probe"), list(list), free(lockWasFree) {}
+        ~Probe() override {
+            if ((*free = list->tryRdLock())) list->unlock();
+        }
+        NRArray* list;
+        bool* free;
+    };
+    NRArray array;
+    bool lockWasFree = false;
+    std::shared_ptr<TestJar> owner = std::make_shared<Probe>(&array, &lockWasFree);
+    array.lockAddObject(owner);
+    array.lockValueForKey([&](TestJar& j) {  // runs under the write lock
+        owner.reset();
+        return j.name;
+    });
+    EXPECT_TRUE(lockWasFree);
 }
