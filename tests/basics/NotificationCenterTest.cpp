@@ -28,23 +28,22 @@ TEST(NotificationCenter, DeliversByNameInRegistrationOrderAndTokensRemove) {
     EXPECT_FALSE(center.addObserver("N", nullptr).active());
 }
 
+// Matching one sender is driven by the manager's tests; here the edges of ownership.
 TEST(NotificationCenter, SenderFilterMatchesByOwnershipAndDoesNotKeepTheSender) {
     NotificationCenter center;
     auto sender = std::make_shared<std::pair<int, int>>();
-    std::vector<void*> seen;
-    auto token = center.addObserver("N", std::weak_ptr<void>(sender),
-                                    [&](const Notification& n) { seen.push_back(n.object.get()); });
-    center.postNotification("N", sender);
-    center.postNotification("N", std::make_shared<int>());
-    center.postNotification("N");
+    int seen = 0;
+    auto token =
+        center.addObserver("N", std::weak_ptr<void>(sender), [&](const Notification&) { ++seen; });
     // A pointer into the sender shares its ownership and therefore matches.
     center.postNotification("N", std::shared_ptr<void>(sender, &sender->second));
-    EXPECT_EQ(seen, (std::vector<void*>{sender.get(), &sender->second}));
+    EXPECT_EQ(seen, 1);
     std::weak_ptr<void> watch = sender;
     sender.reset();
     EXPECT_TRUE(watch.expired());
     center.postNotification("N", std::make_shared<std::pair<int, int>>());
-    EXPECT_EQ(seen.size(), 2u);
+    center.postNotification("N");
+    EXPECT_EQ(seen, 1);
 }
 
 TEST(NotificationCenter, ObserversMayRemoveAndPostDuringAPostAndMayThrow) {

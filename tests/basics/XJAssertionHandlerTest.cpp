@@ -25,21 +25,14 @@ TEST(XJAssertionHandler, FailuresLogTheirLinesAndCarryOn) {
     xjAssertionFailedInFunction(nullptr, "", 323, "%s", "x");
     XJAssertionHandler::setCurrentHandler(previous);
     const std::string here = std::string("**** ") + __FILE__ + ", ";
-    EXPECT_EQ(capture.lines(), (std::vector<std::string>{
-                                   "**** ERR: assertion failure!",
-                                   "**** checkedHalf",
-                                   here + std::to_string(kCheckedHalfAssertLine),
-                                   "odd value 7",
-                                   "**** ERR: assertion failure!",
-                                   "**** method: -[OSCNode addLocalNode:]",
-                                   here + std::to_string(methodLine),
-                                   "**** object: <OSCNode: /a>",
-                                   "bad n",
-                                   "**** ERR: assertion failure!",
-                                   "**** <Unknown Function>",
-                                   "**** <Unknown File>, 323",
-                                   "x",
-                               }));
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{
+                  "**** ERR: assertion failure!", "**** checkedHalf",
+                  here + std::to_string(kCheckedHalfAssertLine), "odd value 7",
+                  "**** ERR: assertion failure!", "**** method: -[OSCNode addLocalNode:]",
+                  here + std::to_string(methodLine), "**** object: <OSCNode: /a>", "bad n",
+                  "**** ERR: assertion failure!", "**** <Unknown Function>",
+                  "**** <Unknown File>, 323", "x"}));
 }
 
 TEST(XJAssertionHandler, ThreadWithoutHandlerRaisesAndLogsNothing) {
@@ -52,5 +45,4 @@ TEST(XJAssertionHandler, ThreadWithoutHandlerRaisesAndLogsNothing) {
         EXPECT_STREQ(failure.what(), "odd value 5");
     }
     EXPECT_TRUE(capture.lines().empty());
-    EXPECT_EQ(checkedHalf(4), 2);
 }
