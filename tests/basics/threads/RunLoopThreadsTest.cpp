@@ -50,8 +50,8 @@ TEST(RunLoopThreads, TimersRepeatUntilInvalidatedFromAnyThread) {
 }
 
 // A stop racing the start of a run ends that run; a run with a deadline ends there (bounds in
-// seconds: anything shorter is scheduling noise). runFor shares runUntil's deadline and is
-// driven by the receiving-port and remote-screen tests.
+// seconds: anything shorter is scheduling noise). The run for a set time shares this deadline
+// and is driven by the receiving-port and remote-screen tests.
 TEST(RunLoopThreads, StopIsNeverLostAndTimedRunsEnd) {
     auto loop = RunLoop::create();
     for (int i = 0; i < 50; ++i) {
