@@ -72,6 +72,17 @@ TEST(MutLockArray, AFailedRefillIsLoggedAndReleasesTheLockAndAListMayReadItself)
     EXPECT_EQ(names(*array), (Names{"a", "b", "a", "b"}));
 }
 
+TEST(MutLockDict, NullKeysObjectsAndCapacitiesAreRefusedAndEqualKeysReplace) {
+    EXPECT_EQ(JarDict::createWithCapacity(-1), nullptr);
+    JarDict dict;
+    dict.lockSetObject(nullptr, "k");
+    dict.lockSetObject(jar("a"), std::nullopt);
+    EXPECT_EQ(dict.lockAllKeys(), std::nullopt);
+    dict.lockSetObject(jar("first"), "k");
+    dict.lockSetObject(jar("second"), "k");
+    EXPECT_EQ(dict.lockObjectForKey("k")->name, "second");
+}
+
 TEST(LockedCollections, DescriptionsOfListsDictionariesAndHolders) {
     auto a = jar("a");
     JarArray array;
