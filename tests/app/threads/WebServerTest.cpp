@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -118,19 +119,7 @@ protected:
         return page;
     }
 
-    http::response<http::string_body> request(http::verb verb, const std::string& target) {
-        asio::io_context client;
-        beast::tcp_stream stream(client);
-        stream.connect(tcp::endpoint{asio::ip::make_address("127.0.0.1"), port});
-        http::request<http::empty_body> request{verb, target, 11};
-        request.set(http::field::host, host());
-        http::write(stream, request);
-        beast::flat_buffer buffer;
-        http::response_parser<http::string_body> parser;
-        parser.skip(verb == http::verb::head);
-        http::read(stream, buffer, parser);
-        return parser.release();
-    }
+    http::response<http::string_body> request(const std::string& verb, const std::string& target);
 
     test::UdpListener showcase;
     RemoteScreen screen{test::allPictures()};
@@ -141,18 +130,28 @@ protected:
     std::thread runner;
 };
 
-// Writes `raw` as one request and reads the status of the answer; 0 when there is none.
-unsigned statusOf(uint16_t port, const std::string& raw) {
+// Writes `raw` as one request and reads the answer, if one comes.
+std::optional<http::response<http::string_body>> roundTrip(uint16_t port, const std::string& raw) {
     asio::io_context client;
     tcp::socket socket(client);
     socket.connect({asio::ip::make_address("127.0.0.1"), port});
     asio::write(socket, asio::buffer(raw));
     beast::flat_buffer buffer;
-    http::response_parser<http::empty_body> parser;
-    parser.skip(true);
+    http::response_parser<http::string_body> parser;
+    parser.skip(raw.starts_with("HEAD"));
     beast::error_code error;
-    http::read_header(socket, buffer, parser, error);
-    return error ? 0 : parser.get().result_int();
+    http::read(socket, buffer, parser, error);
+    if (error) return std::nullopt;
+    return parser.release();
+}
+unsigned statusOf(uint16_t port, const std::string& raw) {
+    const auto response = roundTrip(port, raw);
+    return response ? response->result_int() : 0;
+}
+http::response<http::string_body> WebServerTest::request(const std::string& verb,
+                                                         const std::string& target) {
+    return roundTrip(port, verb + " " + target + " HTTP/1.1\r\nHost: " + host() + "\r\n\r\n")
+        .value_or(http::response<http::string_body>{});
 }
 
 // The page, its script, its pictures and the icons a tablet asks for without a link to them,
@@ -169,20 +168,20 @@ TEST_F(WebServerTest, ServesThePageItsPicturesAndIconsOnly) {
         {"/apple-touch-icon-precomposed.png", "image/png", "\x89PNG"},
     };
     for (const auto& [target, type, start] : served) {
-        const auto response = request(http::verb::get, target);
+        const auto response = request("GET", target);
         EXPECT_EQ(response.result(), http::status::ok) << target;
         EXPECT_EQ(response[http::field::content_type], type) << target;
         EXPECT_EQ(response.body().substr(0, start.size()), start) << target;
     }
-    EXPECT_EQ(request(http::verb::head, "/pictures/Theriaque%201.png")[http::field::content_length],
-              std::to_string(request(http::verb::get, "/pictures/Theriaque%201.png").body().size()));
+    EXPECT_EQ(request("HEAD", "/pictures/Theriaque%201.png")[http::field::content_length],
+              std::to_string(request("GET", "/pictures/Theriaque%201.png").body().size()));
     for (const char* target :
          {"/nothing", "/pictures/", "/pictures/..%2Fapp.js", "/pictures/%2e%2e%2fapp.js",
           "/pictures/make_pictures.py", "/pictures/.png", "/pictures/BGMortier.png%",
           "/pictures/%zzBGMortier.png", "/app.js/", "/ws", "/../app.js", "/icons/",
           "/icons/favicon.ico", "/manifest.json", "/icon-192.png"})
-        EXPECT_EQ(request(http::verb::get, target).result(), http::status::not_found) << target;
-    EXPECT_EQ(request(http::verb::post, "/").result(), http::status::method_not_allowed);
+        EXPECT_EQ(request("GET", target).result(), http::status::not_found) << target;
+    EXPECT_EQ(request("POST", "/").result(), http::status::method_not_allowed);
     EXPECT_EQ(statusOf(port, "GET / HTTP/1.1\r\nHost: " + host() + "\r\nUser-Agent: " +
                                  std::string(9000, 'p') + "\r\n\r\n"),
               413u);
@@ -329,7 +328,7 @@ TEST_F(WebServerTest, APageLoadsWhileOthersHoldThePoolWithSlowRequests) {
     EXPECT_EQ(closedCount(slow), 2u);
     for (int i = 0; i < 3; ++i) slow.push_back(slowClient(client, "127.0.0.3", port, partial));
 
-    EXPECT_EQ(request(http::verb::get, "/").result(), http::status::ok);
+    EXPECT_EQ(request("GET", "/").result(), http::status::ok);
     const auto page = openPage();
     page->send(R"({"action": "mortier"})");
     EXPECT_EQ(page->read()["picture"], "BGMortier.png");
