@@ -65,23 +65,14 @@ protected:
 };
 
 // A page learns the scene buttons from the first state it gets, in screen order; the later
-// states leave them out. A screen whose layout lacks a button does not offer its scene.
-TEST_F(RemoteScreenTest, FirstStateNamesTheSceneButtonsThenStatesShowTheWidgets) {
+// states leave them out. A screen whose layout lacks a button does not offer its scene. (What
+// each member of the state and of a scene does is seen through the browser test's page.)
+TEST_F(RemoteScreenTest, OnlyTheFirstStateNamesTheSceneButtonsInScreenOrder) {
     json first = json::parse(screen.firstStateMessage());
-    ASSERT_EQ(first["scenes"].size(), 12u);
-    EXPECT_EQ(first["scenes"][4], json::parse(R"({"action": "onguent", "outlet": "pot",
-        "label": "Pot \u00e0 onguent", "picture": "BGOnguent.png", "dimmed": false})"));
     std::string order;
     for (const auto& scene : first["scenes"]) order += scene["outlet"].get<std::string>() + " ";
     EXPECT_EQ(order, "mor med bout chev pot t1 t2 potCan potC vase raf apo ");
     first.erase("scenes");
-    EXPECT_EQ(first, json::parse(R"({"type": "state", "picture": null, "switchOn": true,
-        "controls": {"mor": {"enabled": true}, "med": {"enabled": true}, "bout": {"enabled": true},
-                     "chev": {"enabled": true}, "pot": {"enabled": true}, "t1": {"enabled": true},
-                     "t2": {"enabled": true}, "potCan": {"enabled": true}, "potC": {"enabled": true},
-                     "vase": {"enabled": true}, "raf": {"enabled": true}, "apo": {"enabled": true},
-                     "fader": {"enabled": true, "value": 1.0}},
-        "connexion": {"title": "", "tint": [0.0, 0.0, 0.0, 0.0]}})"));
     EXPECT_EQ(state(), first);
     RemoteScreen bare{test::allPictures()};
     EXPECT_EQ(json::parse(bare.firstStateMessage())["scenes"], json::array());
