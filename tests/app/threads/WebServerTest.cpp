@@ -163,7 +163,6 @@ TEST_F(WebServerTest, ServesThePageItsPicturesAndIconsOnly) {
     const std::tuple<const char*, const char*, std::string_view> served[] = {
         {"/", "text/html; charset=utf-8", "<!doctype html>"},
         {"/app.js?v=1", "text/javascript; charset=utf-8", ""},
-        {"/pictures/Theriaque%201.png", "image/png", "\x89PNG"},
         {"/favicon.ico", "image/x-icon", std::string_view("\0\0\1\0\2\0", 6)},
         {"/apple-touch-icon-precomposed.png", "image/png", "\x89PNG"},
     };
