@@ -39,10 +39,7 @@ const withSimulator = { skip: (!tapsWire || !simulator) && "no simulator or wire
 
 const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, hasTouch: true, isMobile: true };
 const TABLET = { viewport: { width: 1180, height: 820 }, deviceScaleFactor: 1, hasTouch: true };
-const layouts = {
-  main: JSON.parse(readFileSync(path.join(repo, "app/controller/Main.layout.json"), "utf8")),
-  myView: JSON.parse(readFileSync(path.join(repo, "app/controller/myViewXib.layout.json"), "utf8")),
-};
+const layout = (name) => JSON.parse(readFileSync(path.join(repo, `app/controller/${name}.layout.json`), "utf8"));
 const PICTURE_OF = {
   mortier: "BGMortier.png", medaillon: "Medaillon.png", bouteille: "BGBouteille.png",
   chevrette: "BGChevrette.png", onguent: "BGOnguent.png", theriaque1: "Theriaque 1.png",
@@ -81,15 +78,9 @@ const wire = {
     await new Promise((resolve) => this.socket.bind(0, "127.0.0.1", resolve));
     this.port = this.socket.address().port;
   },
-  clear() {
-    this.datagrams.length = 0;
-  },
-  scenes() {
-    return this.datagrams.filter((d) => d !== IS);
-  },
-  endsWith(expected) {
-    return JSON.stringify(this.scenes().slice(-expected.length)) === JSON.stringify(expected);
-  },
+  clear: () => (wire.datagrams.length = 0),
+  scenes: () => wire.datagrams.filter((d) => d !== IS),
+  endsWith: (expected) => JSON.stringify(wire.scenes().slice(-expected.length)) === JSON.stringify(expected),
   // The scenes sent up to the first "/is" that follows `count` of them. The controller sends
   // both from its one loop and the loopback keeps their order, so an action's datagrams all
   // come before the next tick's "/is": whatever else the action sent is in the list.
@@ -108,9 +99,7 @@ const wire = {
 // controller through the tap.
 async function startSimulator() {
   const sim = { output: "" };
-  const child = spawn(simulator, ["--port", "0", "--answer-port", String(server.listenPort)], {
-    stdio: ["ignore", "pipe", "inherit"],
-  });
+  const child = spawn(simulator, ["--port", "0", "--answer-port", server.listenPort], { stdio: ["ignore", "pipe", "inherit"] });
   child.stdout.on("data", (chunk) => (sim.output += chunk));
   const exited = new Promise((resolve) => child.once("exit", resolve));
   const port = await waitFor(() => /listening on UDP port (\d+)/.exec(sim.output)?.[1], "the simulator to listen");
@@ -127,9 +116,7 @@ const answers = (url) => fetch(url, { signal: AbortSignal.timeout(1000) }).then(
 
 const server = {
   canRestart: !fixedUrl,
-  get url() {
-    return fixedUrl || `http://127.0.0.1:${this.port}/`;
-  },
+  get url() { return fixedUrl || `http://127.0.0.1:${this.port}/`; },
   async start() {
     if (!fixedUrl) {
       this.port ||= await freeTcpPort();
@@ -142,9 +129,7 @@ const server = {
   },
   async stop() {
     if (!this.child) return;
-    try {
-      process.kill(-this.child.pid, "SIGTERM"); // the whole group: the shell and the server
-    } catch {}
+    try { process.kill(-this.child.pid, "SIGTERM"); } catch {} // the whole group: the shell and the server
     await Promise.race([this.exited, new Promise((r) => setTimeout(r, 5000))]);
     this.child = null;
     await waitFor(async () => !(await answers(this.url)), `${this.url} to stop answering`, 15000);
@@ -262,28 +247,22 @@ async function shoot(page, name) {
 // `errorsAwaited` errors have come, or at a 5 s deadline.
 function rawClient(page, firstType, frames, errorsAwaited) {
   page.ownClient = true;
-  return page.evaluate(
-    ([firstType, frames, errorsAwaited]) =>
-      new Promise((resolve, reject) => {
-        const ws = new WebSocket(`ws://${location.host}/ws`);
-        const heard = [];
-        ws.onerror = reject;
-        setTimeout(() => resolve(heard), 5000);
-        ws.onmessage = (event) => {
-          const message = JSON.parse(event.data);
-          heard.push(message);
-          if (message.type === firstType && !ws.sentFrames) {
-            ws.sentFrames = true;
-            for (const f of frames) ws.send(f.replace("HEARTBEAT", String(message.id)));
-          }
-          if (ws.sentFrames && heard.filter((m) => m.type === "error").length === errorsAwaited) {
-            ws.close();
-            resolve(heard);
-          }
-        };
-      }),
-    [firstType, frames, errorsAwaited],
-  );
+  return page.evaluate(([firstType, frames, errorsAwaited]) => new Promise((resolve, reject) => {
+    const ws = new WebSocket(`ws://${location.host}/ws`);
+    const heard = [];
+    let sent = false;
+    const done = () => (ws.close(), resolve(heard));
+    ws.onerror = reject;
+    setTimeout(done, 5000);
+    ws.onmessage = (event) => {
+      heard.push(JSON.parse(event.data));
+      if (!sent && heard.at(-1).type === firstType) {
+        sent = true;
+        for (const f of frames) ws.send(f.replace("HEARTBEAT", heard.at(-1).id));
+      }
+      if (sent && heard.filter((m) => m.type === "error").length === errorsAwaited) done();
+    };
+  }), [firstType, frames, errorsAwaited]);
 }
 
 // ------------------------------------------------------------------ a phone
@@ -375,45 +354,43 @@ test("a phone", async (t) => {
 
 test("a refused input shows the controller's message", async () => {
   // A page that has not yet seen the switch go off still offers its scenes; the controller
-  // refuses the tap and the page says so. The route holds back the lagging page's states.
-  let holding = false;
-  const held = [];
-  const errorsFromServer = [];
-  let flush;
+  // refuses the tap and the page says so. The route holds back the lagging page's states, and
+  // its errors until the tap has been seen pending.
+  const holding = { state: false, error: false }, held = { state: [], error: [] }, refusals = [];
+  let release;
   const lagging = await openPage(PHONE, {
     route: (ws) => {
       const upstream = ws.connectToServer();
       ws.onMessage((m) => upstream.send(m));
       upstream.onMessage((m) => {
-        const msg = JSON.parse(m);
-        if (msg.type === "error") errorsFromServer.push(msg.message);
-        if (holding && msg.type === "state") held.push(m);
+        const { type, message } = JSON.parse(m);
+        if (type === "error") refusals.push(message);
+        if (holding[type]) held[type].push(m);
         else ws.send(m);
       });
-      flush = () => held.splice(0).forEach((m) => ws.send(m));
+      release = (type) => ((holding[type] = false), held[type].splice(0).forEach((m) => ws.send(m)));
     },
   });
   const other = await openPage(TABLET);
   await switchTo(other, true);
   await waitFor(() => action(lagging, "mortier").isEnabled(), "lagging page enabled");
 
-  holding = true;
+  Object.assign(holding, { state: true, error: true });
   await switchTo(other, false);
-  await waitFor(() => held.length > 0, "the switch-off state to be held back");
+  await waitFor(() => held.state.length > 0, "the switch-off state to be held back");
   assert.equal(await action(lagging, "mortier").isEnabled(), true);
   await press(lagging, "mortier");
   // Pending until the controller answers; its refusal ends it and replaces any word of the
   // page's own (a silent showcase) in the toast.
-  await becomes("mortier pending", () => action(lagging, "mortier").getAttribute("aria-busy"), "true");
-  await waitFor(() => errorsFromServer.length > 0, "the controller's error");
-  assert.ok(errorsFromServer[0].length > 0);
-  await becomes("toast", () => toastText(lagging), errorsFromServer[0]);
+  const refusal = await waitFor(() => refusals[0], "the controller's error");
+  assert.equal(await action(lagging, "mortier").getAttribute("aria-busy"), "true");
+  release("error");
+  await becomes("toast", () => toastText(lagging), refusal);
   assert.equal(await action(lagging, "mortier").getAttribute("aria-busy"), "false");
   await shoot(lagging, "phone-error");
   assert.equal(await shownPicture(other), "BGAllOff.png", "the refused scene changed nothing");
 
-  holding = false;
-  flush();
+  release("state");
   await expectPicture(lagging, "BGAllOff.png");
   assert.equal(await action(lagging, "mortier").isDisabled(), true);
   await lagging.locator(".toast").waitFor({ state: "hidden", timeout: 8000 });
@@ -427,7 +404,7 @@ test("a tablet", async (t) => {
   const page = await openPage(TABLET);
 
   await t.test("the page carries the layouts' widgets under their outlet and action names", async () => {
-    const { main, myView } = layouts;
+    const [main, myView] = [layout("Main"), layout("myViewXib")];
     // Both hosts show the same screen; MyView only adds the switch's second outlet.
     assert.deepEqual(myView.widgets.map(({ aliases, ...w }) => w), main.widgets);
     assert.deepEqual(main.widgets.map((w) => w.outlet).sort(), ["BG_image", "apo", "bout", "button", "chev",
