@@ -189,8 +189,10 @@ const faderValue = async (page) => Number(await outlet(page, "fader").getAttribu
 const toastText = (page) => page.locator(".toast:not([hidden])").textContent({ timeout: 100 }).catch(() => null);
 
 const becomes = (what, get, expected, timeoutMs) =>
-  waitFor(async () => (await get()) === expected, `${what} ${JSON.stringify(expected)}`, timeoutMs);
-const expectPicture = (page, name) => becomes("picture", () => shownPicture(page), name);
+  waitFor(async () => (await get()) === expected, () => `${typeof what === "function" ? what() : what} ${JSON.stringify(expected)}`, timeoutMs);
+// What a page last sent and heard besides heartbeats, for a wait that timed out.
+const lately = (page) => `(sent ${JSON.stringify(page.sent.slice(-2))}, heard ${JSON.stringify(page.received.filter((m) => m.type !== "heartbeat").slice(-2))})`;
+const expectPicture = (page, name) => becomes(() => `picture ${lately(page)}`, () => shownPicture(page), name);
 const expectTitle = (page, text, timeoutMs) => becomes("indicator", () => title(page), text, timeoutMs);
 const expectToast = (page, pattern, timeoutMs) =>
   waitFor(async () => pattern.test((await toastText(page)) ?? ""), `a toast ${pattern}`, timeoutMs);
@@ -270,13 +272,20 @@ function rawClient(page, firstType, frames, errorsAwaited) {
 test("a phone", async (t) => {
   const phone = await openPage(PHONE);
 
-  await t.test("tapping a scene sends its action and shows its picture once the state arrives", async () => {
+  await t.test("tapping a scene sends its action, puts mortier's exact levels on the wire and shows its picture once the state arrives", async () => {
     await switchTo(phone, true);
     for (const name of ["mortier", "theriaque1", "raffraichissoire"]) {
       phone.sent.length = 0;
+      wire.clear();
       await press(phone, name);
       await expectPicture(phone, PICTURE_OF[name]);
       assert.deepEqual(phone.sent, [{ action: name }]);
+      if (tapsWire && name === "mortier") {
+        const sent = await wire.settled(2, "mortier's two datagrams");
+        assert.deepEqual(sent, MORTIER);
+        // "/list" padded to 8, ",iiiiiiiiiiii" padded to 16, twelve integers: 72 bytes each.
+        assert.deepEqual(sent.map((d) => [d.slice(0, 16), d.length / 2]), [["2f6c697374000000", 72], ["2f6c697374320000", 72]]);
+      }
       assert.equal(await action(phone, name).getAttribute("aria-pressed"), "true");
       assert.equal(await phone.locator('.scene[aria-pressed="true"]').count(), 1);
       // The picture the page points at is served under its URL-encoded name.
@@ -407,8 +416,6 @@ test("a tablet", async (t) => {
     const [main, myView] = [layout("Main"), layout("myViewXib")];
     // Both hosts show the same screen; MyView only adds the switch's second outlet.
     assert.deepEqual(myView.widgets.map(({ aliases, ...w }) => w), main.widgets);
-    assert.deepEqual(main.widgets.map((w) => w.outlet).sort(), ["BG_image", "apo", "bout", "button", "chev",
-      "connexion", "fader", "med", "mor", "pot", "potC", "potCan", "raf", "t1", "t2", "vase"]);
     for (const w of main.widgets) {
       const el = outlet(page, w.outlet);
       const label = w.label && (await el.locator(".label").textContent()).replace(/\u00ad/g, "").replace(/\u00a0/g, " ");
@@ -421,23 +428,21 @@ test("a tablet", async (t) => {
     assert.deepEqual(actions.sort(), [...SCENE_ACTIONS, "fader", "switchVideo"].sort());
   });
 
-  await t.test("tapping mortier puts its exact levels on the wire", onWire, async () => {
-    await switchTo(page, true);
-    wire.clear();
-    await press(page, "mortier");
-    await expectPicture(page, "BGMortier.png");
-    const sent = await wire.settled(2, "mortier's two datagrams");
-    assert.deepEqual(sent, MORTIER);
-    // "/list" padded to 8, ",iiiiiiiiiiii" padded to 16, twelve integers: 72 bytes each.
-    assert.deepEqual(sent.map((d) => [d.slice(0, 16), d.length / 2]), [["2f6c697374000000", 72], ["2f6c697374320000", 72]]);
-  });
-
   await t.test("the dimmer at half sends 127 on every channel", onWire, async () => {
     await switchTo(page, true);
     wire.clear();
     await outlet(page, "fader").focus();
+    // Ten steps down from the top, each confirmed before the next: a step taken once the page
+    // has stopped holding its value (600 ms) starts from the controller's, which a loaded
+    // machine may not have sent yet.
+    const confirmed = (value) =>
+      waitFor(() => page.received.findLast((m) => m.type === "state")?.controls.fader.value === value, () => `the dimmer at ${value} ${lately(page)}`);
     await page.keyboard.press("End");
-    for (let i = 0; i < 10; i++) await page.keyboard.press("ArrowDown");
+    await confirmed(1);
+    for (let step = 1; step <= 10; step++) {
+      await page.keyboard.press("ArrowDown");
+      await confirmed((1000 - 50 * step) / 1000);
+    }
     await waitFor(() => wire.endsWith(flat(127)), "127s on the wire");
     await expectPicture(page, "BGVitrinerie.png");
     await becomes("the dimmer", () => faderValue(page), 0.5);
