@@ -23,13 +23,14 @@ export async function freeUdpPort() {
   return port;
 }
 
-// Polls the predicate until it gives something truthy, which it returns; throws at the deadline.
+// Polls the predicate until it gives something truthy, which it returns; throws at the deadline,
+// saying what it waited for (a function is asked then, to tell what it saw).
 export async function waitFor(predicate, what, timeoutMs = 5000) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     const value = await predicate();
     if (value) return value;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${typeof what === "function" ? what() : what}`);
     await new Promise((r) => setTimeout(r, 25));
   }
 }

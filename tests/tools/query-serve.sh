@@ -4,27 +4,21 @@
 set -uo pipefail
 serve=$1 query=$2
 fail() { echo "FAILED: $*" >&2; exit 1; }
+# Polls the command for at most 10 s.
+poll() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 out=$(mktemp -d); trap 'kill $pid 2>/dev/null; rm -rf "$out"' EXIT
 port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 "$serve" --tree --quiet "$port" >"$out/tree" 2>"$out/err" & pid=$!
-for _ in $(seq 100); do grep -q "serving on UDP port $port" "$out/err" && break; sleep 0.1; done
-grep -q "serving on UDP port $port" "$out/err" || fail "osc-serve did not start: $(cat "$out/err")"
+poll grep -q "serving on UDP port $port" "$out/err" || fail "osc-serve did not start: $(cat "$out/err")"
 
-python3 - "$port" <<'PY'
-import socket, sys
-def field(t):
-    d = t.encode() + b"\0"
-    return d + b"\0" * (-len(d) % 4)
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.sendto(field("/a/b") + field(",f") + bytes.fromhex("3f000000"), ("127.0.0.1", int(sys.argv[1])))
-s.sendto(field("/a/hidden/c") + field(","), ("127.0.0.1", int(sys.argv[1])))
-PY
+python3 -c 'import socket, sys
+s, to = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), ("127.0.0.1", int(sys.argv[1]))
+s.sendto(b"/a/b\0\0\0\0,f\0\0\x3f\0\0\0", to)
+s.sendto(b"/a/hidden/c\0,\0\0\0", to)' "$port"
 # The two messages may still be on their way: ask until the tree has both.
-for _ in $(seq 50); do
-    listing=$("$query" 127.0.0.1 "$port" /a) && [ "$listing" = $'b\nhidden' ] && break; sleep 0.1
-done
-[ "$listing" = $'b\nhidden' ] || fail "namespace of /a: '$listing'"
+listing() { [ "$("$query" 127.0.0.1 "$port" /a)" = $'b\nhidden' ]; }
+poll listing || fail "namespace of /a: '$("$query" 127.0.0.1 "$port" /a)'"
 [ "$("$query" 127.0.0.1 "$port" /a/b current-value)" = 0.5 ] || fail "current value of /a/b"
 [ "$("$query" 127.0.0.1 "$port" /a/b type-signature)" = f ] || fail "type signature of /a/b"
 
