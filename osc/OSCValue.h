@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "basics/Date.h"
+#include "osc/OSCByteWriter.h"
 #include "osc/OSCColor.h"
 
 namespace vitrine {
@@ -199,6 +200,17 @@ public:
     // Writes the tag(s) at *typeOffset and the data at *dataOffset of one zero-filled message
     // buffer and advances both; padding is left to the buffer's zeros.
     void writeToBuffer(uint8_t* buffer, int32_t* typeOffset, int32_t* dataOffset) const;
+    // The same into two writers, one over the message's tag string and one over its data; a
+    // value that does not fit leaves the writers failed.
+    void writeTo(OSCByteWriter& tags, OSCByteWriter& data) const;
+
+    // For the parser. The type a received tag byte makes (OSCValUnknown for none); the data bytes
+    // a value of that type takes when the type decides them (0 for none), -1 when the data says
+    // (strings, blobs) or the tag is no value of its own (arrays); and a value of a fixed-size
+    // type made from that many bytes, which the caller has checked are there.
+    static OSCValueType typeForTag(uint8_t tag);
+    static int wireDataSize(OSCValueType type);
+    static std::shared_ptr<OSCValue> readFixed(uint8_t tag, const uint8_t* data);
 
     std::string description() const;
     std::string lengthyDescription() const;
@@ -223,6 +235,8 @@ public:
     static std::string descriptionOfValues(const std::vector<std::shared_ptr<OSCValue>>& values);
 
 private:
+    struct TypeFacts;
+    static const TypeFacts& facts(OSCValueType type);
     static std::shared_ptr<OSCValue> make(OSCValueType type, Payload payload);
     const std::array<uint8_t, 4>& midiBytes() const;
     bool holds(const OSCValue* candidate) const;
