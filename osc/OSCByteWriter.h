@@ -21,6 +21,8 @@ public:
     bool failed() const { return overflow; }
     // Everything written, nothing left over and no write refused.
     bool complete() const { return !overflow && at == bytes.size(); }
+    // For an encoder that finds it cannot write what it promised.
+    void fail() { overflow = true; }
 
     // Room for the next `count` bytes, or nothing (and the writer failed) when they do not fit.
     uint8_t* take(size_t count) {
@@ -65,6 +67,12 @@ public:
             if (count) std::memcpy(out, source, count);
             std::memset(out + count, 0, field - count);
         }
+    }
+
+    // Zeros to the end: the padding of a field written in pieces.
+    void padRest() {
+        const size_t count = remaining();
+        if (uint8_t* out = take(count); out && count) std::memset(out, 0, count);
     }
 
     static constexpr void store32(uint8_t* out, uint32_t word) {

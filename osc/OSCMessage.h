@@ -127,6 +127,7 @@ public:
 
     int64_t bufferLength() const override;
     void writeToBuffer(uint8_t* buffer) const override;
+    void writeTo(OSCByteWriter& out) const override;
     // The encoding in a buffer of its own; nothing when it cannot be allocated.
     std::shared_ptr<const OSCData> writeToNSData() const;
 
@@ -179,6 +180,9 @@ private:
     std::optional<std::string> messageAddress;
     int32_t count = 0;
     int32_t reserved = 16;
+    // Set once a value whose tags are not exactly one (an array) is added; until then the tag
+    // string is the comma and one tag per value, without asking the values.
+    bool irregularTags = false;
     std::shared_ptr<OSCValue> single;
     // Where the values this message makes itself (addInt and the like) are placed.
     OSCValue::Block valueBlock;
