@@ -51,13 +51,13 @@ OSCMessage::OSCMessage(Private, std::optional<std::string> address, bool wildcar
       txAddress(queryTXAddress),
       txPort(queryTXPort) {}
 
-std::shared_ptr<OSCMessage> OSCMessage::createFast(const std::optional<std::string>& address,
+std::shared_ptr<OSCMessage> OSCMessage::createFast(std::optional<std::string> address,
                                                    bool wildcardsInAddress,
                                                    OSCMessageType messageType,
                                                    OSCQueryType queryType, uint32_t queryTXAddress,
                                                    uint16_t queryTXPort) {
-    return std::make_shared<OSCMessage>(Private{}, address, wildcardsInAddress, messageType,
-                                        queryType, queryTXAddress, queryTXPort);
+    return std::make_shared<OSCMessage>(Private{}, std::move(address), wildcardsInAddress,
+                                        messageType, queryType, queryTXAddress, queryTXPort);
 }
 
 std::shared_ptr<OSCMessage> OSCMessage::createWithAddress(
@@ -135,15 +135,9 @@ void OSCMessage::reserveValues(int32_t expected) {
     }
 }
 
-std::shared_ptr<OSCValue> OSCMessage::value() const {
-    if (count < 2) return single;
-    return values->front();
-}
-
-std::shared_ptr<OSCValue> OSCMessage::valueAtIndex(int32_t index) const {
-    if (count < 2) return index == 0 ? single : nullptr;
-    if (index < 0 || index >= count) return nullptr;
-    return (*values)[static_cast<size_t>(index)];
+const std::shared_ptr<OSCValue>& OSCMessage::none() {
+    static const std::shared_ptr<OSCValue> kNone;
+    return kNone;
 }
 
 float OSCMessage::calculateFloatValueAtIndex(int32_t index) const {
@@ -213,8 +207,8 @@ void OSCMessage::writeToBuffer(uint8_t* buffer) const {
 
 void OSCMessage::writeTo(OSCByteWriter& out) const {
     const WrittenAddress written = writtenAddress();
-    OSCByteWriter address = out.split(static_cast<size_t>(round4(
-        static_cast<int64_t>(written.size()) + 1)));
+    OSCByteWriter address =
+        out.split(static_cast<size_t>(round4(static_cast<int64_t>(written.size()) + 1)));
     address.putBytes(written.base.data(), written.base.size());
     address.putBytes(written.suffix.data(), written.suffix.size());
     address.padRest();

@@ -3,6 +3,7 @@
 // OSCByteReader's bounds checks.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -21,8 +22,19 @@ namespace {
 constexpr const char* kParseMethod = "+[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
 constexpr size_t kMostValuesReservedAtOnce = 64;
 
+// The address scan looks at every byte: one lookup each rather than a search of the wildcard set,
+// with the table made from the same test the rest of the library uses.
+const std::array<bool, 256> kWildcardBytes = [] {
+    std::array<bool, 256> table{};
+    for (size_t byte = 0; byte < table.size(); ++byte) {
+        const auto character = static_cast<char>(byte);
+        table[byte] = containsOSCWildCard(std::string_view(&character, 1));
+    }
+    return table;
+}();
+
 bool isWildcardByte(uint8_t byte) {
-    return containsOSCWildCard(std::string_view(reinterpret_cast<const char*>(&byte), 1));
+    return kWildcardBytes[byte];
 }
 
 // The query suffixes that follow "/" in an address, chosen by their second character.
@@ -263,7 +275,7 @@ private:
 };
 
 std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, uint16_t txPort) {
-    const AddressScan scan = AddressScanner(in).scan();
+    AddressScan scan = AddressScanner(in).scan();
     if (scan.undecodable) {
         Log::write("\t\terr: msg address is not valid UTF-8");
         return nullptr;
@@ -280,7 +292,7 @@ std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, u
         return nullptr;
     }
 
-    auto message = OSCMessage::createFast(scan.address, scan.wildcards, scan.messageType,
+    auto message = OSCMessage::createFast(std::move(scan.address), scan.wildcards, scan.messageType,
                                           scan.queryType, txAddress, txPort);
     if (!message) {
         Log::write("\t\terr: msg was nil %s", kParseMethod);

@@ -1,7 +1,7 @@
 #include "osc/OSCPacket.h"
 
-#include <new>
 #include <cstddef>
+#include <new>
 
 #include "basics/Log.h"
 #include "osc/OSCBundle.h"

@@ -135,22 +135,35 @@ OSCValue::Batch::~Batch() {
     if (openBatch == this) openBatch = previous;
 }
 
-std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, Payload payload) {
+// The payload is built where the value lives, never moved there: a moved variant is a visit, and
+// a received "/list" makes a dozen values.
+template <typename T, typename Arg>
+std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, std::in_place_type_t<T> kind,
+                                         Arg&& payload) {
     if (Batch* batch = openBatch; batch && !batch->block->full()) {
         Block& block = *batch->block;
         std::optional<OSCValue>& slot = block.slots[block.used++];
-        slot.emplace(Private{}, type, std::move(payload));
+        slot.emplace(Private{}, type, kind, std::forward<Arg>(payload));
         return std::shared_ptr<OSCValue>(block.slots, &*slot);
     }
-    return std::make_shared<OSCValue>(Private{}, type, std::move(payload));
+    return std::make_shared<OSCValue>(Private{}, type, kind, std::forward<Arg>(payload));
+}
+
+std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, const Payload& payload) {
+    return std::visit(
+        [type](const auto& held) {
+            using T = std::decay_t<decltype(held)>;
+            return make(type, std::in_place_type<T>, held);
+        },
+        payload);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithInt(int32_t number) {
-    return make(OSCValInt, Payload{std::in_place_type<int32_t>, number});
+    return make(OSCValInt, std::in_place_type<int32_t>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithFloat(float number) {
-    return make(OSCValFloat, Payload{std::in_place_type<float>, number});
+    return make(OSCValFloat, std::in_place_type<float>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::string>& text) {
@@ -158,7 +171,8 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::st
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
         return nullptr;
     }
-    return make(OSCValString, std::make_shared<const std::string>(*text));
+    return make(OSCValString, std::in_place_type<std::shared_ptr<const std::string>>,
+                std::make_shared<const std::string>(*text));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithString(std::optional<std::string>&& text) {
@@ -166,13 +180,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(std::optional<std::string>&
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
         return nullptr;
     }
-    return make(OSCValString, std::make_shared<const std::string>(std::move(*text)));
+    return make(OSCValString, std::in_place_type<std::shared_ptr<const std::string>>,
+                std::make_shared<const std::string>(std::move(*text)));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64_t microSeconds) {
     const uint64_t word = (static_cast<uint64_t>(static_cast<uint32_t>(seconds)) << 32) |
                           static_cast<uint32_t>(microSeconds);
-    return make(OSCValTimeTag, Payload{std::in_place_type<uint64_t>, word});
+    return make(OSCValTimeTag, std::in_place_type<uint64_t>, word);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
@@ -196,15 +211,15 @@ std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithLongLong(int64_t number) {
-    return make(OSCValInt64, Payload{std::in_place_type<int64_t>, number});
+    return make(OSCValInt64, std::in_place_type<int64_t>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDouble(double number) {
-    return make(OSCValDouble, Payload{std::in_place_type<double>, number});
+    return make(OSCValDouble, std::in_place_type<double>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithChar(int8_t character) {
-    return make(OSCValChar, Payload{std::in_place_type<int8_t>, character});
+    return make(OSCValChar, std::in_place_type<int8_t>, character);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor>& color) {
@@ -212,13 +227,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithColor:]");
         return nullptr;
     }
-    return make(OSCValColor, std::make_shared<const OSCColor>(*color));
+    return make(OSCValColor, std::in_place_type<std::shared_ptr<const OSCColor>>,
+                std::make_shared<const OSCColor>(*color));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithMIDIChannel(uint8_t channel, uint8_t status,
                                                           uint8_t data1, uint8_t data2) {
-    return make(OSCValMIDI, Payload{std::in_place_type<std::array<uint8_t, 4>>,
-                                    std::array<uint8_t, 4>{channel, status, data1, data2}});
+    return make(OSCValMIDI, std::in_place_type<std::array<uint8_t, 4>>,
+                std::array<uint8_t, 4>{channel, status, data1, data2});
 }
 
 // True, false, nil and infinity carry no data and never change, so every message shares one
@@ -249,7 +265,7 @@ std::shared_ptr<OSCValue> OSCValue::createArray() {
 
 std::shared_ptr<OSCValue> OSCValue::createWithNSDataBlob(std::shared_ptr<const OSCData> data) {
     if (!data) return nullptr;
-    return make(OSCValBlob, std::move(data));
+    return make(OSCValBlob, std::in_place_type<std::shared_ptr<const OSCData>>, std::move(data));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t days, int32_t hours,
@@ -265,7 +281,7 @@ std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t day
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEChunk(int32_t packedWord) {
-    return make(OSCValSMPTE, Payload{std::in_place_type<int32_t>, packedWord});
+    return make(OSCValSMPTE, std::in_place_type<int32_t>, packedWord);
 }
 
 int32_t OSCValue::intValue() const {
@@ -359,18 +375,16 @@ void OSCValue::addValue(const std::shared_ptr<OSCValue>& element) {
     (*list)->push_back(element);
 }
 
-// Everything the codec knows about one type, in one row: its tag, its data on the wire, its texts
-// and its number. Rows are indexed by the type code; fixed-size types also read from the wire
-// here, so that the parser and the encoder cannot disagree about a type's bytes.
+// Everything the codec knows about one type besides its wire shape (kOSCWireShapes), in one row:
+// how it writes and reads its data, its texts, its number and its equality. Rows are indexed by
+// the type code; fixed-size types also read from the wire here, so that the parser and the
+// encoder cannot disagree about a type's bytes.
 struct OSCValue::TypeFacts {
-    char tag = 0;  // 0: contributes no tag
-    // Data bytes when the type decides them (0 for the tags without data); -1 when the payload
-    // does (strings, blobs, arrays).
-    int dataSize = 0;
+    // Data bytes when kOSCWireShapes says the payload decides them.
     int64_t (*variableLength)(const OSCValue&) = nullptr;
     // The tag(s) and the data; padding included.
     void (*write)(const OSCValue&, OSCByteWriter& tags, OSCByteWriter& data) = nullptr;
-    // A value made from `dataSize` received bytes (fixed-size types only).
+    // A value made from its type's fixed number of received bytes (fixed-size types only).
     std::shared_ptr<OSCValue> (*read)(uint8_t tag, const uint8_t* data) = nullptr;
     std::string (*describe)(const OSCValue&) = nullptr;
     std::string (*lengthy)(const OSCValue&) = nullptr;
@@ -412,12 +426,12 @@ void writeNothing(const OSCValue&, OSCByteWriter&, OSCByteWriter&) {}
 const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
     using V = OSCValue;
     using W = OSCByteWriter;
-    static const TypeFacts kUnknown{0, 0, nullptr, writeNothing, nullptr, describeNothing,
-                                    lengthyNothing, zero, nullptr};
-    static const TypeFacts kRows[] = {
+    static constexpr TypeFacts kUnknown{nullptr,        writeNothing, nullptr, describeNothing,
+                                        lengthyNothing, zero,         nullptr};
+    static constexpr TypeFacts kRows[] = {
         kUnknown,
         // OSCValInt
-        {'i', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('i');
              data.put32(static_cast<uint32_t>(v.intValue()));
@@ -427,7 +441,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          [](const V& v) { return stringWithFormat("integer %d", v.intValue()); },
          [](const V& v) { return static_cast<double>(v.intValue()); }, nullptr},
         // OSCValFloat
-        {'f', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('f');
              data.put32(bitsOf<uint32_t>(v.floatValue()));
@@ -444,8 +458,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              return bitsOf<uint32_t>(a.floatValue()) == bitsOf<uint32_t>(b.floatValue());
          }},
         // OSCValString: the terminating NUL is part of the field, so "" still takes 4 bytes.
-        {'s', -1,
-         [](const V& v) { return round4(static_cast<int64_t>(v.stringValue().size()) + 1); },
+        {[](const V& v) { return round4(static_cast<int64_t>(v.stringValue().size()) + 1); },
          [](const V& v, W& tags, W& data) {
              const std::string& text = v.stringValue();
              tags.put8('s');
@@ -455,14 +468,12 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          [](const V& v) { return "string \"" + v.stringValue() + "\""; }, zero,
          [](const V& a, const V& b) { return a.stringValue() == b.stringValue(); }},
         // OSCValTimeTag
-        {'t', 8, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('t');
              data.put64(payloadOr<uint64_t>(v.value, 0));
          },
-         [](uint8_t, const uint8_t* p) {
-             return createWithTimeSeconds(wire32(p), wire32(p + 4));
-         },
+         [](uint8_t, const uint8_t* p) { return createWithTimeSeconds(wire32(p), wire32(p + 4)); },
          [](const V& v) {
              const OSCTimeValue time = v.timeValue();
              return stringWithFormat("<OSCVal t: %lld-%lld>", static_cast<long long>(time.seconds),
@@ -475,7 +486,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          },
          [](const V& v) { return v.dateValue(); }, nullptr},
         // OSCValInt64
-        {'h', 8, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('h');
              data.put64(static_cast<uint64_t>(v.longLongValue()));
@@ -492,7 +503,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          },
          [](const V& v) { return static_cast<double>(v.longLongValue()); }, nullptr},
         // OSCValDouble
-        {'d', 8, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('d');
              data.put64(bitsOf<uint64_t>(v.doubleValue()));
@@ -507,7 +518,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              return bitsOf<uint64_t>(a.doubleValue()) == bitsOf<uint64_t>(b.doubleValue());
          }},
         // OSCValChar: a character travels as a 32-bit integer; its low byte is the character.
-        {'c', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('c');
              data.put32(static_cast<uint32_t>(static_cast<int32_t>(v.charValue())));
@@ -517,7 +528,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          [](const V& v) { return "Character \"" + characterText(v.charValue()) + "\""; },
          [](const V& v) { return static_cast<double>(v.charValue()); }, nullptr},
         // OSCValColor
-        {'r', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              const OSCColor& color = v.colorValue();
              tags.put8('r');
@@ -541,7 +552,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          },
          [](const V& a, const V& b) { return a.colorValue() == b.colorValue(); }},
         // OSCValMIDI
-        {'m', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('m');
              data.putBytes(v.midiBytes().data(), 4);
@@ -561,25 +572,23 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          },
          nullptr},
         // OSCValBool: no data, the tag is the value.
-        {'T', 0, nullptr,
-         [](const V& v, W& tags, W&) { tags.put8(v.boolValue() ? 'T' : 'F'); },
+        {nullptr, [](const V& v, W& tags, W&) { tags.put8(v.boolValue() ? 'T' : 'F'); },
          [](uint8_t tag, const uint8_t*) { return createWithBool(tag == 'T'); },
          [](const V& v) { return std::string(v.boolValue() ? "<OSCVal T>" : "<OSCVal F>"); },
          [](const V& v) { return std::string(v.boolValue() ? "True" : "False"); },
          [](const V& v) { return v.boolValue() ? 1.0 : 0.0; }, nullptr},
         // OSCValNil
-        {'N', 0, nullptr, [](const V&, W& tags, W&) { tags.put8('N'); },
+        {nullptr, [](const V&, W& tags, W&) { tags.put8('N'); },
          [](uint8_t, const uint8_t*) { return createWithNil(); },
          [](const V&) { return std::string("<OSCVal N>"); },
          [](const V&) { return std::string("nil"); }, zero, nullptr},
         // OSCValInfinity
-        {'I', 0, nullptr, [](const V&, W& tags, W&) { tags.put8('I'); },
+        {nullptr, [](const V&, W& tags, W&) { tags.put8('I'); },
          [](uint8_t, const uint8_t*) { return createWithInfinity(); },
          [](const V&) { return std::string("<OSCVal I>"); },
          [](const V&) { return std::string("infinity"); }, one, nullptr},
         // OSCValArray: its elements' tags between brackets, their data one after the other.
-        {'[', -1,
-         [](const V& v) {
+        {[](const V& v) {
              int64_t total = 0;
              for (const auto& element : *v.valueArray()) total += element->bufferLength();
              return total;
@@ -589,7 +598,8 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              for (const auto& element : *v.valueArray()) element->writeTo(tags, data);
              tags.put8(']');
          },
-         nullptr, [](const V& v) { return "<OSCVal [" + descriptionOfValues(*v.valueArray()) + "]>"; },
+         nullptr,
+         [](const V& v) { return "<OSCVal [" + descriptionOfValues(*v.valueArray()) + "]>"; },
          [](const V& v) { return "array " + descriptionOfValues(*v.valueArray()); }, zero,
          [](const V& a, const V& b) {
              const auto& mine = *a.valueArray();
@@ -601,8 +611,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              return true;
          }},
         // OSCValBlob: a 32-bit length, then the bytes padded to a multiple of 4.
-        {'b', -1,
-         [](const V& v) {
+        {[](const V& v) {
              const auto& data = v.blobNSData();
              return 4 + round4(data ? static_cast<int64_t>(data->size()) : 0);
          },
@@ -625,7 +634,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              return mine == theirs || (mine && theirs && *mine == *theirs);
          }},
         // OSCValSMPTE
-        {'E', 4, nullptr,
+        {nullptr,
          [](const V& v, W& tags, W& data) {
              tags.put8('E');
              data.put32(static_cast<uint32_t>(v.SMPTEValue()));
@@ -645,34 +654,9 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
          nullptr},
     };
     static_assert(std::size(kRows) == OSCValSMPTE + 1);
+    static_assert(std::size(kRows) == std::size(kOSCWireShapes));
     const auto index = static_cast<uint32_t>(type);
     return index < std::size(kRows) ? kRows[index] : kUnknown;
-}
-
-namespace {
-
-// The value type each tag byte is read as; OSCValUnknown for tags of no known type. "S" (a
-// symbol) reads as a string, "F" as a boolean like "T".
-const std::array<OSCValueType, 256> kTypeOfTag = [] {
-    std::array<OSCValueType, 256> table{};
-    const std::pair<char, OSCValueType> tags[] = {
-        {'i', OSCValInt},    {'f', OSCValFloat},  {'s', OSCValString}, {'S', OSCValString},
-        {'t', OSCValTimeTag}, {'h', OSCValInt64}, {'d', OSCValDouble}, {'c', OSCValChar},
-        {'r', OSCValColor},  {'m', OSCValMIDI},   {'T', OSCValBool},   {'F', OSCValBool},
-        {'N', OSCValNil},    {'I', OSCValInfinity}, {'[', OSCValArray}, {'b', OSCValBlob},
-        {'E', OSCValSMPTE}};
-    for (const auto& [tag, type] : tags) table[static_cast<uint8_t>(tag)] = type;
-    return table;
-}();
-
-}  // namespace
-
-OSCValueType OSCValue::typeForTag(uint8_t tag) {
-    return kTypeOfTag[tag];
-}
-
-int OSCValue::wireDataSize(OSCValueType type) {
-    return facts(type).dataSize;
 }
 
 std::shared_ptr<OSCValue> OSCValue::readFixed(uint8_t tag, const uint8_t* data) {
@@ -681,8 +665,8 @@ std::shared_ptr<OSCValue> OSCValue::readFixed(uint8_t tag, const uint8_t* data) 
 }
 
 int64_t OSCValue::bufferLength() const {
-    const TypeFacts& row = facts(valueType);
-    return row.dataSize >= 0 ? row.dataSize : row.variableLength(*this);
+    const int size = wireDataSize(valueType);
+    return size >= 0 ? size : facts(valueType).variableLength(*this);
 }
 
 int64_t OSCValue::typeSignatureLength() const {
