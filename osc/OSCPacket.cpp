@@ -29,7 +29,8 @@ struct WithTrailingBytes {
         *bytes = start + head(n);
         return reinterpret_cast<T*>(start);
     }
-    void deallocate(T* p, size_t n) noexcept { ::operator delete(p, head(n) + trailing); }
+    // Unsized: clang does not declare the sized form unless asked to.
+    void deallocate(T* p, size_t) noexcept { ::operator delete(static_cast<void*>(p)); }
 
     template <typename U>
     bool operator==(const WithTrailingBytes<U>& other) const noexcept {

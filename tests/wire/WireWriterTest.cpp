@@ -67,11 +67,21 @@ TEST(OSCByteWriter, RefusesAWriteThatDoesNotFitAndEveryWriteAfterIt) {
     };
     const Case cases[] = {
         {"a word into three bytes", [](OSCByteWriter& w) { w.put32(1); }, 0},
-        {"a long word after one byte", [](OSCByteWriter& w) { w.put8(1), w.put64(2); }, 1},
+        {"a long word after one byte",
+         [](OSCByteWriter& w) {
+             w.put8(1);
+             w.put64(2);
+         },
+         1},
         {"a string whose NUL has no room", [](OSCByteWriter& w) { w.putPadded("abc", 3, true); },
          0},
         {"a part larger than what is left", [](OSCByteWriter& w) { w.split(4).put8(1); }, 0},
-        {"a byte after a refused write", [](OSCByteWriter& w) { w.put32(1), w.put8(2); }, 0},
+        {"a byte after a refused write",
+         [](OSCByteWriter& w) {
+             w.put32(1);
+             w.put8(2);
+         },
+         0},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> buffer(3, 0xEE);
