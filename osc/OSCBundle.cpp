@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "basics/Log.h"
+#include "osc/OSCByteReader.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCMessageReceiver.h"
 
@@ -16,19 +17,7 @@ constexpr const char* kParseMethod =
 constexpr size_t kHeaderLength = 16;
 constexpr uint32_t kImmediateMicroseconds = 1;
 
-void writeBigEndian32(uint8_t* out, uint32_t word) {
-    out[0] = static_cast<uint8_t>(word >> 24);
-    out[1] = static_cast<uint8_t>(word >> 16);
-    out[2] = static_cast<uint8_t>(word >> 8);
-    out[3] = static_cast<uint8_t>(word);
-}
-
-uint32_t readBigEndian32(const uint8_t* in) {
-    return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) |
-           uint32_t{in[3]};
-}
-
-void writeTimeTag(uint8_t* out, const std::optional<Date>& date) {
+void writeTimeTag(OSCByteWriter& out, const std::optional<Date>& date) {
     uint32_t seconds = 0;
     uint32_t microseconds = kImmediateMicroseconds;
     // The comparison is false for NaN too: a moment that has passed (or none) means "at once".
@@ -47,20 +36,18 @@ void writeTimeTag(uint8_t* out, const std::optional<Date>& date) {
             microseconds = static_cast<uint32_t>(fraction);
         }
     }
-    writeBigEndian32(out, seconds);
-    writeBigEndian32(out + 4, microseconds);
+    out.put32(seconds);
+    out.put32(microseconds);
 }
 
-std::optional<Date> effectiveTimeTag(const uint8_t* header, const std::optional<Date>& inherited) {
-    const uint32_t seconds = readBigEndian32(header + 8);
-    const uint32_t microseconds = readBigEndian32(header + 12);
+// The time tag of the bundle header at `header`, whose 16 bytes the caller knows are there.
+std::optional<Date> effectiveTimeTag(const OSCByteReader& in, size_t header,
+                                     const std::optional<Date>& inherited) {
+    const uint32_t seconds = in.readUInt32(header + 8).value_or(0);
+    const uint32_t microseconds = in.readUInt32(header + 12).value_or(0);
     if (seconds == 0 && (microseconds == 0 || microseconds == kImmediateMicroseconds))
         return inherited;
     return static_cast<Date>(seconds) + static_cast<double>(microseconds) / 1000000.0;
-}
-
-bool startsBundle(const uint8_t* bytes, size_t length) {
-    return length >= 2 && bytes[0] == '#' && bytes[1] == 'b';
 }
 
 }  // namespace
@@ -111,14 +98,19 @@ int64_t OSCBundle::bufferLength() const {
 
 void OSCBundle::writeToBuffer(uint8_t* buffer) const {
     if (!buffer) return;
-    std::memcpy(buffer, "#bundle", 7);
-    writeTimeTag(buffer + 8, bundleTimeTag);
-    size_t offset = kHeaderLength;
+    OSCByteWriter out({buffer, static_cast<size_t>(bufferLength())});
+    writeTo(out);
+}
+
+void OSCBundle::writeTo(OSCByteWriter& out) const {
+    out.putBytes("#bundle", 8);  // with its NUL
+    writeTimeTag(out, bundleTimeTag);
     for (const auto& element : elements) {
-        const int64_t length = element->bufferLength();
-        writeBigEndian32(buffer + offset, static_cast<uint32_t>(length));
-        element->writeToBuffer(buffer + offset + 4);
-        offset += 4 + static_cast<size_t>(length);
+        uint8_t* const lengthField = out.take(4);
+        const size_t start = out.position();
+        element->writeTo(out);
+        if (lengthField)
+            OSCByteWriter::store32(lengthField, static_cast<uint32_t>(out.position() - start));
     }
 }
 
@@ -126,8 +118,10 @@ void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessage
                                std::optional<Date> inheritedTimeTag, uint32_t txAddress,
                                uint16_t txPort) {
     if (!buffer || !receiver || length < static_cast<int32_t>(kHeaderLength) + 1) return;
+    const OSCByteReader in({buffer, static_cast<size_t>(length)});
 
-    // One entry per bundle being walked; the last one is the innermost.
+    // One entry per bundle being walked; the last one is the innermost. Every `end` lies within
+    // the datagram, so what a walk reads between its position and its end is there.
     struct Walk {
         size_t position;
         size_t end;
@@ -135,8 +129,7 @@ void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessage
     };
     std::vector<Walk> walks;
     walks.reserve(4);
-    walks.push_back(
-        {kHeaderLength, static_cast<size_t>(length), effectiveTimeTag(buffer, inheritedTimeTag)});
+    walks.push_back({kHeaderLength, in.size(), effectiveTimeTag(in, 0, inheritedTimeTag)});
 
     while (!walks.empty()) {
         Walk& walk = walks.back();
@@ -144,12 +137,13 @@ void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessage
             walks.pop_back();
             continue;
         }
-        if (walk.end - walk.position < 4) {
+        const std::optional<uint32_t> field = in.readUInt32(walk.position);
+        if (walk.end - walk.position < 4 || !field) {
             Log::write("\t\terr: breaking, element length cut off. %s", kParseMethod);
             walks.pop_back();
             continue;
         }
-        const auto elementLength = static_cast<int32_t>(readBigEndian32(buffer + walk.position));
+        const auto elementLength = static_cast<int32_t>(*field);
         const size_t start = walk.position + 4;
         if (elementLength <= 0 || static_cast<size_t>(elementLength) > walk.end - start) {
             Log::write("\t\terr: breaking, element length %d doesn't fit in the bundle. %s",
@@ -159,9 +153,9 @@ void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessage
         }
         const auto size = static_cast<size_t>(elementLength);
         walk.position = start + size;
-        const uint8_t* const element = buffer + start;
+        const OSCByteReader element(in.subspan(start, size));
 
-        if (startsBundle(element, size)) {
+        if (element.startsWith(0, "#b")) {
             if (walks.size() >= static_cast<size_t>(kMaxNestingDepth)) {
                 Log::write("\t\terr: breaking, bundles nested deeper than %d. %s", kMaxNestingDepth,
                            kParseMethod);
@@ -170,12 +164,13 @@ void OSCBundle::parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessage
             }
             // Too short to hold an element: nothing to deliver, and nothing to complain about.
             if (size <= kHeaderLength) continue;
-            const std::optional<Date> timeTag = effectiveTimeTag(element, walk.timeTag);
+            const std::optional<Date> timeTag = effectiveTimeTag(in, start, walk.timeTag);
             walks.push_back({start + kHeaderLength, start + size, timeTag});
             continue;
         }
 
-        const auto message = OSCMessage::parseRawBuffer(element, elementLength, txAddress, txPort);
+        const auto message =
+            OSCMessage::parseRawBuffer(element.data(), elementLength, txAddress, txPort);
         if (!message) {
             Log::write("\t\terr: breaking, message couldn't be parsed. %s", kParseMethod);
             walks.pop_back();

@@ -61,6 +61,9 @@ public:
     // (or not a number) is written as "immediately"; one beyond the 32-bit seconds range as the
     // last representable microsecond.
     void writeToBuffer(uint8_t* buffer) const override;
+    // The same through the writer; each element's length field is filled in once the element has
+    // been written, so no element is asked its length twice.
+    void writeTo(OSCByteWriter& out) const override;
 
     // Decodes the bundle in buffer[0, length) and gives each message it holds, depth first, to
     // the receiver, stamped with the effective time tag: the bundle's own, or for an immediate

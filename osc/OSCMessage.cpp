@@ -51,13 +51,13 @@ OSCMessage::OSCMessage(Private, std::optional<std::string> address, bool wildcar
       txAddress(queryTXAddress),
       txPort(queryTXPort) {}
 
-std::shared_ptr<OSCMessage> OSCMessage::createFast(const std::optional<std::string>& address,
+std::shared_ptr<OSCMessage> OSCMessage::createFast(std::optional<std::string> address,
                                                    bool wildcardsInAddress,
                                                    OSCMessageType messageType,
                                                    OSCQueryType queryType, uint32_t queryTXAddress,
                                                    uint16_t queryTXPort) {
-    return std::make_shared<OSCMessage>(Private{}, address, wildcardsInAddress, messageType,
-                                        queryType, queryTXAddress, queryTXPort);
+    return std::make_shared<OSCMessage>(Private{}, std::move(address), wildcardsInAddress,
+                                        messageType, queryType, queryTXAddress, queryTXPort);
 }
 
 std::shared_ptr<OSCMessage> OSCMessage::createWithAddress(
@@ -111,6 +111,7 @@ void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
 
 void OSCMessage::addValue(std::shared_ptr<OSCValue> newValue) {
     if (!newValue) return;
+    if (newValue->type() == OSCValArray || newValue->type() == OSCValUnknown) irregularTags = true;
     if (count == 0) {
         single = std::move(newValue);
     } else if (count == 1) {
@@ -134,15 +135,9 @@ void OSCMessage::reserveValues(int32_t expected) {
     }
 }
 
-std::shared_ptr<OSCValue> OSCMessage::value() const {
-    if (count < 2) return single;
-    return values->front();
-}
-
-std::shared_ptr<OSCValue> OSCMessage::valueAtIndex(int32_t index) const {
-    if (count < 2) return index == 0 ? single : nullptr;
-    if (index < 0 || index >= count) return nullptr;
-    return (*values)[static_cast<size_t>(index)];
+const std::shared_ptr<OSCValue>& OSCMessage::none() {
+    static const std::shared_ptr<OSCValue> kNone;
+    return kNone;
 }
 
 float OSCMessage::calculateFloatValueAtIndex(int32_t index) const {
@@ -183,6 +178,7 @@ std::optional<std::string> OSCMessage::replyAddress() const {
 }
 
 int64_t OSCMessage::typeTagCount() const {
+    if (!irregularTags) return 1 + count;
     int64_t tags = 1;
     if (count < 2) {
         if (single) tags += single->typeSignatureLength();
@@ -205,27 +201,37 @@ int64_t OSCMessage::bufferLength() const {
 
 void OSCMessage::writeToBuffer(uint8_t* buffer) const {
     if (!buffer) return;
+    OSCByteWriter out({buffer, static_cast<size_t>(bufferLength())});
+    writeTo(out);
+}
+
+void OSCMessage::writeTo(OSCByteWriter& out) const {
     const WrittenAddress written = writtenAddress();
-    if (!written.base.empty()) std::memcpy(buffer, written.base.data(), written.base.size());
-    if (!written.suffix.empty())
-        std::memcpy(buffer + written.base.size(), written.suffix.data(), written.suffix.size());
-    auto typeOffset = static_cast<int32_t>(round4(static_cast<int64_t>(written.size()) + 1));
-    auto dataOffset = static_cast<int32_t>(typeOffset + round4(typeTagCount() + 1));
-    buffer[typeOffset++] = ',';
+    OSCByteWriter address =
+        out.split(static_cast<size_t>(round4(static_cast<int64_t>(written.size()) + 1)));
+    address.putBytes(written.base.data(), written.base.size());
+    address.putBytes(written.suffix.data(), written.suffix.size());
+    address.padRest();
+    // The values write their tags into the tag string and their data after it, in one pass.
+    OSCByteWriter tags = out.split(static_cast<size_t>(round4(typeTagCount() + 1)));
+    tags.put8(',');
     if (count < 2) {
-        if (single) single->writeToBuffer(buffer, &typeOffset, &dataOffset);
+        if (single) single->writeTo(tags, out);
     } else {
-        for (const auto& element : *values)
-            element->writeToBuffer(buffer, &typeOffset, &dataOffset);
+        for (const auto& element : *values) element->writeTo(tags, out);
     }
+    tags.padRest();
+    if (address.failed() || tags.failed()) out.fail();
 }
 
 std::shared_ptr<const OSCData> OSCMessage::writeToNSData() const {
     const int64_t length = bufferLength();
     if (length < 1) return nullptr;
     try {
-        auto data = std::make_shared<OSCData>(static_cast<size_t>(length), uint8_t{0});
-        writeToBuffer(data->data());
+        auto data = std::make_shared<OSCData>(static_cast<size_t>(length));
+        OSCByteWriter out(*data);
+        writeTo(out);
+        if (!out.complete()) return nullptr;
         return data;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -46,7 +46,7 @@ public:
     // leaves the message without an address. Wildcards are judged on the text as given.
     static std::shared_ptr<OSCMessage> createWithAddress(const std::optional<std::string>& address);
     // Stores its arguments as they are; the parser and every other constructor go through here.
-    static std::shared_ptr<OSCMessage> createFast(const std::optional<std::string>& address,
+    static std::shared_ptr<OSCMessage> createFast(std::optional<std::string> address,
                                                   bool wildcardsInAddress,
                                                   OSCMessageType messageType,
                                                   OSCQueryType queryType, uint32_t queryTXAddress,
@@ -90,10 +90,16 @@ public:
 
     const std::optional<std::string>& address() const { return messageAddress; }
     int32_t valueCount() const { return count; }
-    // The first value, or nothing when there is none.
-    std::shared_ptr<OSCValue> value() const;
+    // The first value, or nothing when there is none. Like the other readers these give the
+    // message's own pointer, valid while the message lives; copy it to keep the value beyond that.
+    // Reading a value then costs no reference-count traffic.
+    const std::shared_ptr<OSCValue>& value() const { return count < 2 ? single : values->front(); }
     // Nothing for an index outside 0 .. valueCount - 1.
-    std::shared_ptr<OSCValue> valueAtIndex(int32_t index) const;
+    const std::shared_ptr<OSCValue>& valueAtIndex(int32_t index) const {
+        if (count < 2) return index == 0 ? single : none();
+        if (index < 0 || index >= count) return none();
+        return (*values)[static_cast<size_t>(index)];
+    }
     // Present only from the second value on, and then holding all of them.
     const std::optional<ValueList>& valueArray() const { return values; }
 
@@ -127,6 +133,7 @@ public:
 
     int64_t bufferLength() const override;
     void writeToBuffer(uint8_t* buffer) const override;
+    void writeTo(OSCByteWriter& out) const override;
     // The encoding in a buffer of its own; nothing when it cannot be allocated.
     std::shared_ptr<const OSCData> writeToNSData() const;
 
@@ -168,6 +175,7 @@ private:
         size_t size() const { return base.size() + suffix.size(); }
     };
     WrittenAddress writtenAddress() const;
+    static const std::shared_ptr<OSCValue>& none();
     // Room for the next value this message makes: blocks of 4, then twice what the message
     // holds, so that a message built value by value allocates about log2(n) times, not n.
     size_t nextBlockCapacity() const;
@@ -179,6 +187,9 @@ private:
     std::optional<std::string> messageAddress;
     int32_t count = 0;
     int32_t reserved = 16;
+    // Set once a value whose tags are not exactly one (an array) is added; until then the tag
+    // string is the comma and one tag per value, without asking the values.
+    bool irregularTags = false;
     std::shared_ptr<OSCValue> single;
     // Where the values this message makes itself (addInt and the like) are placed.
     OSCValue::Block valueBlock;

@@ -3,6 +3,7 @@
 // OSCByteReader's bounds checks.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -21,8 +22,19 @@ namespace {
 constexpr const char* kParseMethod = "+[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
 constexpr size_t kMostValuesReservedAtOnce = 64;
 
+// The address scan looks at every byte: one lookup each rather than a search of the wildcard set,
+// with the table made from the same test the rest of the library uses.
+const std::array<bool, 256> kWildcardBytes = [] {
+    std::array<bool, 256> table{};
+    for (size_t byte = 0; byte < table.size(); ++byte) {
+        const auto character = static_cast<char>(byte);
+        table[byte] = containsOSCWildCard(std::string_view(&character, 1));
+    }
+    return table;
+}();
+
 bool isWildcardByte(uint8_t byte) {
-    return containsOSCWildCard(std::string_view(reinterpret_cast<const char*>(&byte), 1));
+    return kWildcardBytes[byte];
 }
 
 // The query suffixes that follow "/" in an address, chosen by their second character.
@@ -159,12 +171,11 @@ private:
     AddressScan result;
 };
 
-// The tags whose values take data bytes (at least four each).
-constexpr auto kCarriesData = [] {
-    std::array<uint8_t, 256> table{};
-    for (const char tag : std::string_view("ifhdtcrmEsSb")) table[static_cast<uint8_t>(tag)] = 1;
-    return table;
-}();
+// Whether a value of this tag takes data bytes (at least four, then).
+bool carriesData(uint8_t tag) {
+    const OSCValueType type = OSCValue::typeForTag(tag);
+    return type != OSCValArray && OSCValue::wireDataSize(type) != 0;
+}
 
 // The walk over the type tags: decodes each argument at the data position and appends it to the
 // innermost open array, or to the message.
@@ -178,8 +189,7 @@ public:
         // Room for every value the tags can make from the data that is there, in one block.
         size_t withData = 0;
         for (size_t t = firstTag; t < tagEnd; ++t) {
-            const uint8_t tag = in.data()[t];
-            withData += kCarriesData[tag];
+            withData += carriesData(in.data()[t]);
         }
         const OSCValue::Batch batch(std::min(withData, in.remaining(position) / 4));
         for (size_t t = firstTag; t < tagEnd; ++t) {
@@ -209,85 +219,31 @@ private:
         }
     }
 
-    // Appends a value of `width` data bytes made from them, or reports the data missing.
-    template <typename Make>
-    Step fixed(size_t width, Make make) {
-        if (!in.has(position, width)) return Step::truncated;
-        append(make(in.data() + position));
-        position += width;
-        return Step::ok;
-    }
-
     Step takeTag(uint8_t tag) {
-        using R = OSCByteReader;
-        switch (tag) {
-            case 'i':
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithInt(static_cast<int32_t>(R::bigEndian32(p)));
-                });
-            case 'f':
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithFloat(std::bit_cast<float>(R::bigEndian32(p)));
-                });
-            case 'h':
-                return fixed(8, [](const uint8_t* p) {
-                    return OSCValue::createWithLongLong(static_cast<int64_t>(R::bigEndian64(p)));
-                });
-            case 'd':
-                return fixed(8, [](const uint8_t* p) {
-                    return OSCValue::createWithDouble(std::bit_cast<double>(R::bigEndian64(p)));
-                });
-            case 't':
-                return fixed(8, [](const uint8_t* p) {
-                    return OSCValue::createWithTimeSeconds(R::bigEndian32(p),
-                                                           R::bigEndian32(p + 4));
-                });
-            case 'c':
-                // A character travels as a 32-bit integer; its low byte is the character.
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithChar(static_cast<int8_t>(p[3]));
-                });
-            case 'r':
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithColor(
-                        OSCColor{p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, p[3] / 255.0});
-                });
-            case 'm':
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithMIDIChannel(p[0], p[1], p[2], p[3]);
-                });
-            case 'E':
-                return fixed(4, [](const uint8_t* p) {
-                    return OSCValue::createWithSMPTEChunk(static_cast<int32_t>(R::bigEndian32(p)));
-                });
-            case 's':
-            case 'S':
+        switch (const OSCValueType type = OSCValue::typeForTag(tag)) {
+            case OSCValString:
                 return string();
-            case 'b':
+            case OSCValBlob:
                 return blob();
-            case 'T':
-            case 'F':
-                append(OSCValue::createWithBool(tag == 'T'));
-                return Step::ok;
-            case 'N':
-                append(OSCValue::createWithNil());
-                return Step::ok;
-            case 'I':
-                append(OSCValue::createWithInfinity());
-                return Step::ok;
-            case '[':
+            case OSCValArray:
                 if (open.size() >= OSCMessage::kMaxArrayDepth) return Step::tooDeep;
                 open.push_back(OSCValue::createArray());
                 return Step::ok;
-            case ']':
-                if (!open.empty()) {
+            case OSCValUnknown:
+                if (tag == ']' && !open.empty()) {
                     const auto closed = std::move(open.back());
                     open.pop_back();
                     append(closed);
                 }
+                // Unknown tags carry no data we could skip, so none is assumed.
                 return Step::ok;
-            default:
-                return Step::ok;  // unknown tags carry no data we could skip, so none is assumed
+            default: {
+                const auto width = static_cast<size_t>(OSCValue::wireDataSize(type));
+                if (!in.has(position, width)) return Step::truncated;
+                append(OSCValue::readFixed(tag, in.data() + position));
+                position += width;
+                return Step::ok;
+            }
         }
     }
 
@@ -319,7 +275,7 @@ private:
 };
 
 std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, uint16_t txPort) {
-    const AddressScan scan = AddressScanner(in).scan();
+    AddressScan scan = AddressScanner(in).scan();
     if (scan.undecodable) {
         Log::write("\t\terr: msg address is not valid UTF-8");
         return nullptr;
@@ -336,7 +292,7 @@ std::shared_ptr<OSCMessage> parse(const OSCByteReader& in, uint32_t txAddress, u
         return nullptr;
     }
 
-    auto message = OSCMessage::createFast(scan.address, scan.wildcards, scan.messageType,
+    auto message = OSCMessage::createFast(std::move(scan.address), scan.wildcards, scan.messageType,
                                           scan.queryType, txAddress, txPort);
     if (!message) {
         Log::write("\t\terr: msg was nil %s", kParseMethod);

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "osc/OSCPacketContent.h"
 
@@ -11,7 +10,8 @@ namespace vitrine {
 class OSCMessageReceiver;
 
 // The encoded bytes of one message or bundle, exactly as one datagram carries them. The packet
-// owns its bytes and does not keep the content it was made from.
+// owns its bytes, exactly bufferLength of them, held in the same allocation as the packet itself,
+// and does not keep the content it was made from.
 // Thread safety: immutable; shared objects safe for concurrent reading.
 class OSCPacket {
     struct Private {
@@ -19,13 +19,15 @@ class OSCPacket {
     };
 
 public:
-    // Encodes the content into one zero-filled buffer of exactly its bufferLength. Absent
-    // content, a length below 1 or a failed allocation give nothing and log
-    // "-[OSCPacket initWithContent:] - BAIL".
+    // Encodes the content into one buffer of exactly its bufferLength, asked once. Absent
+    // content, a length below 1, a failed allocation or content that does not write exactly that
+    // many bytes give nothing and log "-[OSCPacket initWithContent:] - BAIL".
     static std::shared_ptr<OSCPacket> createWithContent(
         const std::shared_ptr<const OSCPacketContent>& content);
 
-    OSCPacket(Private, std::vector<uint8_t> bytes);
+    // `bytes` is read when the packet is constructed, after the allocation that holds both has
+    // set it.
+    OSCPacket(Private, uint8_t* const& bytes, size_t length);
 
     // The entry point for one received datagram: a datagram that starts with "#b" is decoded as a
     // bundle without an inherited time tag, anything else as one message. Every message found goes
@@ -34,11 +36,12 @@ public:
     static void parseRawBuffer(const uint8_t* buffer, int32_t length, OSCMessageReceiver* receiver,
                                uint32_t txAddress, uint16_t txPort);
 
-    int64_t bufferLength() const { return static_cast<int64_t>(bytes.size()); }
-    const uint8_t* payload() const { return bytes.empty() ? nullptr : bytes.data(); }
+    int64_t bufferLength() const { return static_cast<int64_t>(length); }
+    const uint8_t* payload() const { return length ? bytes : nullptr; }
 
 private:
-    const std::vector<uint8_t> bytes;
+    const uint8_t* const bytes;
+    const size_t length;
 };
 
 }  // namespace vitrine

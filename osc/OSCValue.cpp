@@ -1,7 +1,10 @@
 #include "osc/OSCValue.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "basics/Log.h"
 
@@ -11,18 +14,6 @@ namespace {
 
 constexpr int64_t round4(int64_t n) {
     return (n + 3) & ~int64_t{3};
-}
-
-void writeBigEndian32(uint8_t* out, uint32_t word) {
-    out[0] = static_cast<uint8_t>(word >> 24);
-    out[1] = static_cast<uint8_t>(word >> 16);
-    out[2] = static_cast<uint8_t>(word >> 8);
-    out[3] = static_cast<uint8_t>(word);
-}
-
-void writeBigEndian64(uint8_t* out, uint64_t word) {
-    writeBigEndian32(out, static_cast<uint32_t>(word >> 32));
-    writeBigEndian32(out + 4, static_cast<uint32_t>(word));
 }
 
 template <typename Bits, typename Number>
@@ -144,22 +135,35 @@ OSCValue::Batch::~Batch() {
     if (openBatch == this) openBatch = previous;
 }
 
-std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, Payload payload) {
+// The payload is built where the value lives, never moved there: a moved variant is a visit, and
+// a received "/list" makes a dozen values.
+template <typename T, typename Arg>
+std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, std::in_place_type_t<T> kind,
+                                         Arg&& payload) {
     if (Batch* batch = openBatch; batch && !batch->block->full()) {
         Block& block = *batch->block;
         std::optional<OSCValue>& slot = block.slots[block.used++];
-        slot.emplace(Private{}, type, std::move(payload));
+        slot.emplace(Private{}, type, kind, std::forward<Arg>(payload));
         return std::shared_ptr<OSCValue>(block.slots, &*slot);
     }
-    return std::make_shared<OSCValue>(Private{}, type, std::move(payload));
+    return std::make_shared<OSCValue>(Private{}, type, kind, std::forward<Arg>(payload));
+}
+
+std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, const Payload& payload) {
+    return std::visit(
+        [type](const auto& held) {
+            using T = std::decay_t<decltype(held)>;
+            return make(type, std::in_place_type<T>, held);
+        },
+        payload);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithInt(int32_t number) {
-    return make(OSCValInt, Payload{std::in_place_type<int32_t>, number});
+    return make(OSCValInt, std::in_place_type<int32_t>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithFloat(float number) {
-    return make(OSCValFloat, Payload{std::in_place_type<float>, number});
+    return make(OSCValFloat, std::in_place_type<float>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::string>& text) {
@@ -167,7 +171,8 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(const std::optional<std::st
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
         return nullptr;
     }
-    return make(OSCValString, std::make_shared<const std::string>(*text));
+    return make(OSCValString, std::in_place_type<std::shared_ptr<const std::string>>,
+                std::make_shared<const std::string>(*text));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithString(std::optional<std::string>&& text) {
@@ -175,13 +180,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithString(std::optional<std::string>&
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithString:]");
         return nullptr;
     }
-    return make(OSCValString, std::make_shared<const std::string>(std::move(*text)));
+    return make(OSCValString, std::in_place_type<std::shared_ptr<const std::string>>,
+                std::make_shared<const std::string>(std::move(*text)));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithTimeSeconds(int64_t seconds, int64_t microSeconds) {
     const uint64_t word = (static_cast<uint64_t>(static_cast<uint32_t>(seconds)) << 32) |
                           static_cast<uint32_t>(microSeconds);
-    return make(OSCValTimeTag, Payload{std::in_place_type<uint64_t>, word});
+    return make(OSCValTimeTag, std::in_place_type<uint64_t>, word);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
@@ -205,15 +211,15 @@ std::shared_ptr<OSCValue> OSCValue::createWithDate(Date date) {
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithLongLong(int64_t number) {
-    return make(OSCValInt64, Payload{std::in_place_type<int64_t>, number});
+    return make(OSCValInt64, std::in_place_type<int64_t>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithDouble(double number) {
-    return make(OSCValDouble, Payload{std::in_place_type<double>, number});
+    return make(OSCValDouble, std::in_place_type<double>, number);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithChar(int8_t character) {
-    return make(OSCValChar, Payload{std::in_place_type<int8_t>, character});
+    return make(OSCValChar, std::in_place_type<int8_t>, character);
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor>& color) {
@@ -221,13 +227,14 @@ std::shared_ptr<OSCValue> OSCValue::createWithColor(const std::optional<OSCColor
         Log::write("\t\terr: %s - BAIL", "-[OSCValue initWithColor:]");
         return nullptr;
     }
-    return make(OSCValColor, std::make_shared<const OSCColor>(*color));
+    return make(OSCValColor, std::in_place_type<std::shared_ptr<const OSCColor>>,
+                std::make_shared<const OSCColor>(*color));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithMIDIChannel(uint8_t channel, uint8_t status,
                                                           uint8_t data1, uint8_t data2) {
-    return make(OSCValMIDI, Payload{std::in_place_type<std::array<uint8_t, 4>>,
-                                    std::array<uint8_t, 4>{channel, status, data1, data2}});
+    return make(OSCValMIDI, std::in_place_type<std::array<uint8_t, 4>>,
+                std::array<uint8_t, 4>{channel, status, data1, data2});
 }
 
 // True, false, nil and infinity carry no data and never change, so every message shares one
@@ -258,7 +265,7 @@ std::shared_ptr<OSCValue> OSCValue::createArray() {
 
 std::shared_ptr<OSCValue> OSCValue::createWithNSDataBlob(std::shared_ptr<const OSCData> data) {
     if (!data) return nullptr;
-    return make(OSCValBlob, std::move(data));
+    return make(OSCValBlob, std::in_place_type<std::shared_ptr<const OSCData>>, std::move(data));
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t days, int32_t hours,
@@ -274,7 +281,7 @@ std::shared_ptr<OSCValue> OSCValue::createWithSMPTEVals(int32_t fps, int32_t day
 }
 
 std::shared_ptr<OSCValue> OSCValue::createWithSMPTEChunk(int32_t packedWord) {
-    return make(OSCValSMPTE, Payload{std::in_place_type<int32_t>, packedWord});
+    return make(OSCValSMPTE, std::in_place_type<int32_t>, packedWord);
 }
 
 int32_t OSCValue::intValue() const {
@@ -368,308 +375,347 @@ void OSCValue::addValue(const std::shared_ptr<OSCValue>& element) {
     (*list)->push_back(element);
 }
 
+// Everything the codec knows about one type besides its wire shape (kOSCWireShapes), in one row:
+// how it writes and reads its data, its texts, its number and its equality. Rows are indexed by
+// the type code; fixed-size types also read from the wire here, so that the parser and the
+// encoder cannot disagree about a type's bytes.
+struct OSCValue::TypeFacts {
+    // Data bytes when kOSCWireShapes says the payload decides them.
+    int64_t (*variableLength)(const OSCValue&) = nullptr;
+    // The tag(s) and the data; padding included.
+    void (*write)(const OSCValue&, OSCByteWriter& tags, OSCByteWriter& data) = nullptr;
+    // A value made from its type's fixed number of received bytes (fixed-size types only).
+    std::shared_ptr<OSCValue> (*read)(uint8_t tag, const uint8_t* data) = nullptr;
+    std::string (*describe)(const OSCValue&) = nullptr;
+    std::string (*lengthy)(const OSCValue&) = nullptr;
+    double (*number)(const OSCValue&) = nullptr;
+    // Payload equality where the payload's own == is not what the encoding says.
+    bool (*same)(const OSCValue&, const OSCValue&) = nullptr;
+};
+
+namespace {
+
+uint32_t wire32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+uint64_t wire64(const uint8_t* p) {
+    return (uint64_t{wire32(p)} << 32) | wire32(p + 4);
+}
+
+std::string describeNothing(const OSCValue&) {
+    return "<OSCValue ?>";
+}
+
+std::string lengthyNothing(const OSCValue&) {
+    return "?";
+}
+
+double zero(const OSCValue&) {
+    return 0.0;
+}
+
+double one(const OSCValue&) {
+    return 1.0;
+}
+
+void writeNothing(const OSCValue&, OSCByteWriter&, OSCByteWriter&) {}
+
+}  // namespace
+
+const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
+    using V = OSCValue;
+    using W = OSCByteWriter;
+    static constexpr TypeFacts kUnknown{nullptr,        writeNothing, nullptr, describeNothing,
+                                        lengthyNothing, zero,         nullptr};
+    static constexpr TypeFacts kRows[] = {
+        kUnknown,
+        // OSCValInt
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('i');
+             data.put32(static_cast<uint32_t>(v.intValue()));
+         },
+         [](uint8_t, const uint8_t* p) { return createWithInt(static_cast<int32_t>(wire32(p))); },
+         [](const V& v) { return stringWithFormat("<OSCVal i %d>", v.intValue()); },
+         [](const V& v) { return stringWithFormat("integer %d", v.intValue()); },
+         [](const V& v) { return static_cast<double>(v.intValue()); }, nullptr},
+        // OSCValFloat
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('f');
+             data.put32(bitsOf<uint32_t>(v.floatValue()));
+         },
+         [](uint8_t, const uint8_t* p) { return createWithFloat(std::bit_cast<float>(wire32(p))); },
+         [](const V& v) {
+             return stringWithFormat("<OSCVal f %f>", static_cast<double>(v.floatValue()));
+         },
+         [](const V& v) {
+             return stringWithFormat("float %f", static_cast<double>(v.floatValue()));
+         },
+         [](const V& v) { return static_cast<double>(v.floatValue()); },
+         [](const V& a, const V& b) {
+             return bitsOf<uint32_t>(a.floatValue()) == bitsOf<uint32_t>(b.floatValue());
+         }},
+        // OSCValString: the terminating NUL is part of the field, so "" still takes 4 bytes.
+        {[](const V& v) { return round4(static_cast<int64_t>(v.stringValue().size()) + 1); },
+         [](const V& v, W& tags, W& data) {
+             const std::string& text = v.stringValue();
+             tags.put8('s');
+             data.putPadded(text.data(), text.size(), true);
+         },
+         nullptr, [](const V& v) { return "<OSCVal s " + v.stringValue() + ">"; },
+         [](const V& v) { return "string \"" + v.stringValue() + "\""; }, zero,
+         [](const V& a, const V& b) { return a.stringValue() == b.stringValue(); }},
+        // OSCValTimeTag
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('t');
+             data.put64(payloadOr<uint64_t>(v.value, 0));
+         },
+         [](uint8_t, const uint8_t* p) { return createWithTimeSeconds(wire32(p), wire32(p + 4)); },
+         [](const V& v) {
+             const OSCTimeValue time = v.timeValue();
+             return stringWithFormat("<OSCVal t: %lld-%lld>", static_cast<long long>(time.seconds),
+                                     static_cast<long long>(time.microSeconds));
+         },
+         [](const V& v) {
+             const OSCTimeValue time = v.timeValue();
+             return stringWithFormat("Time Tag %lld-%lld", static_cast<long long>(time.seconds),
+                                     static_cast<long long>(time.microSeconds));
+         },
+         [](const V& v) { return v.dateValue(); }, nullptr},
+        // OSCValInt64
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('h');
+             data.put64(static_cast<uint64_t>(v.longLongValue()));
+         },
+         [](uint8_t, const uint8_t* p) {
+             return createWithLongLong(static_cast<int64_t>(wire64(p)));
+         },
+         [](const V& v) {
+             return stringWithFormat("<OSCVal h: %lld>", static_cast<long long>(v.longLongValue()));
+         },
+         [](const V& v) {
+             return stringWithFormat("64-bit Integer %lld",
+                                     static_cast<long long>(v.longLongValue()));
+         },
+         [](const V& v) { return static_cast<double>(v.longLongValue()); }, nullptr},
+        // OSCValDouble
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('d');
+             data.put64(bitsOf<uint64_t>(v.doubleValue()));
+         },
+         [](uint8_t, const uint8_t* p) {
+             return createWithDouble(std::bit_cast<double>(wire64(p)));
+         },
+         [](const V& v) { return stringWithFormat("<OSCVal d: %f>", v.doubleValue()); },
+         [](const V& v) { return stringWithFormat("64-bit Float %f", v.doubleValue()); },
+         [](const V& v) { return v.doubleValue(); },
+         [](const V& a, const V& b) {
+             return bitsOf<uint64_t>(a.doubleValue()) == bitsOf<uint64_t>(b.doubleValue());
+         }},
+        // OSCValChar: a character travels as a 32-bit integer; its low byte is the character.
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('c');
+             data.put32(static_cast<uint32_t>(static_cast<int32_t>(v.charValue())));
+         },
+         [](uint8_t, const uint8_t* p) { return createWithChar(static_cast<int8_t>(p[3])); },
+         [](const V& v) { return "<OSCVal c: " + characterText(v.charValue()) + ">"; },
+         [](const V& v) { return "Character \"" + characterText(v.charValue()) + "\""; },
+         [](const V& v) { return static_cast<double>(v.charValue()); }, nullptr},
+        // OSCValColor
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             const OSCColor& color = v.colorValue();
+             tags.put8('r');
+             if (uint8_t* out = data.take(4)) {
+                 out[0] = colorByte(color.red);
+                 out[1] = colorByte(color.green);
+                 out[2] = colorByte(color.blue);
+                 out[3] = colorByte(color.alpha);
+             }
+         },
+         [](uint8_t, const uint8_t* p) {
+             return createWithColor(
+                 OSCColor{p[0] / 255.0, p[1] / 255.0, p[2] / 255.0, p[3] / 255.0});
+         },
+         [](const V& v) { return "<OSCVal r " + v.colorValue().description() + ">"; },
+         [](const V& v) { return "color " + v.colorValue().description(); },
+         // The brightness of the colour; alpha says how opaque it is, not how bright.
+         [](const V& v) {
+             const OSCColor& color = v.colorValue();
+             return (color.red + color.green + color.blue) / 3.0;
+         },
+         [](const V& a, const V& b) { return a.colorValue() == b.colorValue(); }},
+        // OSCValMIDI
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('m');
+             data.putBytes(v.midiBytes().data(), 4);
+         },
+         [](uint8_t, const uint8_t* p) { return createWithMIDIChannel(p[0], p[1], p[2], p[3]); },
+         [](const V& v) {
+             return stringWithFormat("<OSCVal m %d-%d-%d-%d>", v.midiPort(), v.midiStatus(),
+                                     v.midiData1(), v.midiData2());
+         },
+         // The lone ">" is part of this text.
+         [](const V& v) {
+             return stringWithFormat("MIDI %d-%d-%d-%d>", v.midiPort(), v.midiStatus(),
+                                     v.midiData1(), v.midiData2());
+         },
+         [](const V& v) {
+             return midiNumber(static_cast<uint8_t>(v.midiStatus()), v.midiData1(), v.midiData2());
+         },
+         nullptr},
+        // OSCValBool: no data, the tag is the value.
+        {nullptr, [](const V& v, W& tags, W&) { tags.put8(v.boolValue() ? 'T' : 'F'); },
+         [](uint8_t tag, const uint8_t*) { return createWithBool(tag == 'T'); },
+         [](const V& v) { return std::string(v.boolValue() ? "<OSCVal T>" : "<OSCVal F>"); },
+         [](const V& v) { return std::string(v.boolValue() ? "True" : "False"); },
+         [](const V& v) { return v.boolValue() ? 1.0 : 0.0; }, nullptr},
+        // OSCValNil
+        {nullptr, [](const V&, W& tags, W&) { tags.put8('N'); },
+         [](uint8_t, const uint8_t*) { return createWithNil(); },
+         [](const V&) { return std::string("<OSCVal N>"); },
+         [](const V&) { return std::string("nil"); }, zero, nullptr},
+        // OSCValInfinity
+        {nullptr, [](const V&, W& tags, W&) { tags.put8('I'); },
+         [](uint8_t, const uint8_t*) { return createWithInfinity(); },
+         [](const V&) { return std::string("<OSCVal I>"); },
+         [](const V&) { return std::string("infinity"); }, one, nullptr},
+        // OSCValArray: its elements' tags between brackets, their data one after the other.
+        {[](const V& v) {
+             int64_t total = 0;
+             for (const auto& element : *v.valueArray()) total += element->bufferLength();
+             return total;
+         },
+         [](const V& v, W& tags, W& data) {
+             tags.put8('[');
+             for (const auto& element : *v.valueArray()) element->writeTo(tags, data);
+             tags.put8(']');
+         },
+         nullptr,
+         [](const V& v) { return "<OSCVal [" + descriptionOfValues(*v.valueArray()) + "]>"; },
+         [](const V& v) { return "array " + descriptionOfValues(*v.valueArray()); }, zero,
+         [](const V& a, const V& b) {
+             const auto& mine = *a.valueArray();
+             const auto& theirs = *b.valueArray();
+             if (mine.size() != theirs.size()) return false;
+             for (size_t i = 0; i < mine.size(); ++i) {
+                 if (!mine[i]->isEqual(*theirs[i])) return false;
+             }
+             return true;
+         }},
+        // OSCValBlob: a 32-bit length, then the bytes padded to a multiple of 4.
+        {[](const V& v) {
+             const auto& data = v.blobNSData();
+             return 4 + round4(data ? static_cast<int64_t>(data->size()) : 0);
+         },
+         [](const V& v, W& tags, W& data) {
+             const auto& blob = v.blobNSData();
+             const size_t size = blob ? blob->size() : 0;
+             tags.put8('b');
+             data.put32(static_cast<uint32_t>(size));
+             data.putPadded(size ? blob->data() : nullptr, size, false);
+         },
+         nullptr,
+         [](const V& v) {
+             return "<OSCVal b: " + (v.blobNSData() ? describeData(*v.blobNSData()) : "(null)") +
+                    ">";
+         },
+         [](const V&) { return std::string("<Data Blob>"); }, one,
+         [](const V& a, const V& b) {
+             const auto& mine = a.blobNSData();
+             const auto& theirs = b.blobNSData();
+             return mine == theirs || (mine && theirs && *mine == *theirs);
+         }},
+        // OSCValSMPTE
+        {nullptr,
+         [](const V& v, W& tags, W& data) {
+             tags.put8('E');
+             data.put32(static_cast<uint32_t>(v.SMPTEValue()));
+         },
+         [](uint8_t, const uint8_t* p) {
+             return createWithSMPTEChunk(static_cast<int32_t>(wire32(p)));
+         },
+         [](const V& v) { return stringWithFormat("<OSCVal E: %d>", v.SMPTEValue()); },
+         [](const V& v) { return "<SMPTE " + v.SMPTEString().value_or("(null)") + ">"; },
+         [](const V& v) {
+             const SMPTEFields f = unpackSMPTE(v.SMPTEValue());
+             const double rate = framesPerSecond(f.fps);
+             const double frameSeconds = rate > 0.0 ? f.frames / rate : 0.0;
+             return frameSeconds + f.seconds + f.minutes * 60.0 + f.hours * 3600.0 +
+                    f.days * 86400.0;
+         },
+         nullptr},
+    };
+    static_assert(std::size(kRows) == OSCValSMPTE + 1);
+    static_assert(std::size(kRows) == std::size(kOSCWireShapes));
+    const auto index = static_cast<uint32_t>(type);
+    return index < std::size(kRows) ? kRows[index] : kUnknown;
+}
+
+std::shared_ptr<OSCValue> OSCValue::readFixed(uint8_t tag, const uint8_t* data) {
+    const TypeFacts& row = facts(typeForTag(tag));
+    return row.read ? row.read(tag, data) : nullptr;
+}
+
 int64_t OSCValue::bufferLength() const {
-    switch (valueType) {
-        case OSCValInt:
-        case OSCValFloat:
-        case OSCValChar:
-        case OSCValColor:
-        case OSCValMIDI:
-        case OSCValSMPTE:
-            return 4;
-        case OSCValTimeTag:
-        case OSCValInt64:
-        case OSCValDouble:
-            return 8;
-        case OSCValString:
-            // The terminating NUL is part of the field, so an empty string still takes 4 bytes.
-            return round4(static_cast<int64_t>(stringValue().size()) + 1);
-        case OSCValBlob: {
-            const auto& data = blobNSData();
-            return 4 + round4(data ? static_cast<int64_t>(data->size()) : 0);
-        }
-        case OSCValArray: {
-            int64_t total = 0;
-            for (const auto& element : *valueArray()) total += element->bufferLength();
-            return total;
-        }
-        default:
-            return 0;
-    }
+    const int size = wireDataSize(valueType);
+    return size >= 0 ? size : facts(valueType).variableLength(*this);
 }
 
 int64_t OSCValue::typeSignatureLength() const {
-    switch (valueType) {
-        case OSCValUnknown:
-            return 0;
-        case OSCValArray: {
-            int64_t total = 2;
-            for (const auto& element : *valueArray()) total += element->typeSignatureLength();
-            return total;
-        }
-        default:
-            return 1;
-    }
+    if (valueType == OSCValUnknown) return 0;
+    if (valueType != OSCValArray) return 1;
+    int64_t total = 2;
+    for (const auto& element : *valueArray()) total += element->typeSignatureLength();
+    return total;
+}
+
+void OSCValue::writeTo(OSCByteWriter& tags, OSCByteWriter& data) const {
+    facts(valueType).write(*this, tags, data);
 }
 
 void OSCValue::writeToBuffer(uint8_t* buffer, int32_t* typeOffset, int32_t* dataOffset) const {
     if (!buffer || !typeOffset || !dataOffset) return;
-    uint8_t* const data = buffer + *dataOffset;
-    const auto tag = [&](char character) {
-        buffer[(*typeOffset)++] = static_cast<uint8_t>(character);
-    };
-    switch (valueType) {
-        case OSCValInt:
-            tag('i');
-            writeBigEndian32(data, static_cast<uint32_t>(intValue()));
-            *dataOffset += 4;
-            break;
-        case OSCValFloat:
-            tag('f');
-            writeBigEndian32(data, bitsOf<uint32_t>(floatValue()));
-            *dataOffset += 4;
-            break;
-        case OSCValString: {
-            const std::string& text = stringValue();
-            tag('s');
-            std::memcpy(data, text.data(), text.size());
-            *dataOffset += static_cast<int32_t>(bufferLength());
-            break;
-        }
-        case OSCValTimeTag:
-            tag('t');
-            writeBigEndian64(data, payloadOr<uint64_t>(value, 0));
-            *dataOffset += 8;
-            break;
-        case OSCValInt64:
-            tag('h');
-            writeBigEndian64(data, static_cast<uint64_t>(longLongValue()));
-            *dataOffset += 8;
-            break;
-        case OSCValDouble:
-            tag('d');
-            writeBigEndian64(data, bitsOf<uint64_t>(doubleValue()));
-            *dataOffset += 8;
-            break;
-        case OSCValChar:
-            tag('c');
-            writeBigEndian32(data, static_cast<uint32_t>(static_cast<int32_t>(charValue())));
-            *dataOffset += 4;
-            break;
-        case OSCValColor: {
-            const OSCColor& color = colorValue();
-            tag('r');
-            data[0] = colorByte(color.red);
-            data[1] = colorByte(color.green);
-            data[2] = colorByte(color.blue);
-            data[3] = colorByte(color.alpha);
-            *dataOffset += 4;
-            break;
-        }
-        case OSCValMIDI:
-            tag('m');
-            std::memcpy(data, midiBytes().data(), 4);
-            *dataOffset += 4;
-            break;
-        case OSCValBool:
-            tag(boolValue() ? 'T' : 'F');
-            break;
-        case OSCValNil:
-            tag('N');
-            break;
-        case OSCValInfinity:
-            tag('I');
-            break;
-        case OSCValArray:
-            tag('[');
-            for (const auto& element : *valueArray())
-                element->writeToBuffer(buffer, typeOffset, dataOffset);
-            tag(']');
-            break;
-        case OSCValBlob: {
-            const auto& blob = blobNSData();
-            const size_t size = blob ? blob->size() : 0;
-            tag('b');
-            writeBigEndian32(data, static_cast<uint32_t>(size));
-            if (size) std::memcpy(data + 4, blob->data(), size);
-            *dataOffset += static_cast<int32_t>(bufferLength());
-            break;
-        }
-        case OSCValSMPTE:
-            tag('E');
-            writeBigEndian32(data, static_cast<uint32_t>(SMPTEValue()));
-            *dataOffset += 4;
-            break;
-        default:
-            break;
-    }
+    // The caller's buffer has room for this value's tags and data at the two offsets.
+    OSCByteWriter tags({buffer + *typeOffset, static_cast<size_t>(typeSignatureLength())});
+    OSCByteWriter data({buffer + *dataOffset, static_cast<size_t>(bufferLength())});
+    writeTo(tags, data);
+    *typeOffset += static_cast<int32_t>(tags.position());
+    *dataOffset += static_cast<int32_t>(data.position());
 }
 
 std::string OSCValue::description() const {
-    switch (valueType) {
-        case OSCValInt:
-            return stringWithFormat("<OSCVal i %d>", intValue());
-        case OSCValFloat:
-            return stringWithFormat("<OSCVal f %f>", static_cast<double>(floatValue()));
-        case OSCValString:
-            return "<OSCVal s " + stringValue() + ">";
-        case OSCValTimeTag: {
-            const OSCTimeValue time = timeValue();
-            return stringWithFormat("<OSCVal t: %lld-%lld>", static_cast<long long>(time.seconds),
-                                    static_cast<long long>(time.microSeconds));
-        }
-        case OSCValInt64:
-            return stringWithFormat("<OSCVal h: %lld>", static_cast<long long>(longLongValue()));
-        case OSCValDouble:
-            return stringWithFormat("<OSCVal d: %f>", doubleValue());
-        case OSCValChar:
-            return "<OSCVal c: " + characterText(charValue()) + ">";
-        case OSCValColor:
-            return "<OSCVal r " + colorValue().description() + ">";
-        case OSCValMIDI:
-            return stringWithFormat("<OSCVal m %d-%d-%d-%d>", midiPort(), midiStatus(), midiData1(),
-                                    midiData2());
-        case OSCValBool:
-            return boolValue() ? "<OSCVal T>" : "<OSCVal F>";
-        case OSCValNil:
-            return "<OSCVal N>";
-        case OSCValInfinity:
-            return "<OSCVal I>";
-        case OSCValArray:
-            return "<OSCVal [" + descriptionOfValues(*valueArray()) + "]>";
-        case OSCValBlob:
-            return "<OSCVal b: " + (blobNSData() ? describeData(*blobNSData()) : "(null)") + ">";
-        case OSCValSMPTE:
-            return stringWithFormat("<OSCVal E: %d>", SMPTEValue());
-        default:
-            return "<OSCValue ?>";
-    }
+    return facts(valueType).describe(*this);
 }
 
 std::string OSCValue::lengthyDescription() const {
-    switch (valueType) {
-        case OSCValInt:
-            return stringWithFormat("integer %d", intValue());
-        case OSCValFloat:
-            return stringWithFormat("float %f", static_cast<double>(floatValue()));
-        case OSCValString:
-            return "string \"" + stringValue() + "\"";
-        case OSCValTimeTag: {
-            const OSCTimeValue time = timeValue();
-            return stringWithFormat("Time Tag %lld-%lld", static_cast<long long>(time.seconds),
-                                    static_cast<long long>(time.microSeconds));
-        }
-        case OSCValInt64:
-            return stringWithFormat("64-bit Integer %lld", static_cast<long long>(longLongValue()));
-        case OSCValDouble:
-            return stringWithFormat("64-bit Float %f", doubleValue());
-        case OSCValChar:
-            return "Character \"" + characterText(charValue()) + "\"";
-        case OSCValColor:
-            return "color " + colorValue().description();
-        case OSCValMIDI:
-            // The lone ">" is part of this text.
-            return stringWithFormat("MIDI %d-%d-%d-%d>", midiPort(), midiStatus(), midiData1(),
-                                    midiData2());
-        case OSCValBool:
-            return boolValue() ? "True" : "False";
-        case OSCValNil:
-            return "nil";
-        case OSCValInfinity:
-            return "infinity";
-        case OSCValArray:
-            return "array " + descriptionOfValues(*valueArray());
-        case OSCValBlob:
-            return "<Data Blob>";
-        case OSCValSMPTE:
-            return "<SMPTE " + SMPTEString().value_or("(null)") + ">";
-        default:
-            return "?";
-    }
+    return facts(valueType).lengthy(*this);
 }
 
 std::shared_ptr<OSCValue> OSCValue::copy() const {
-    switch (valueType) {
-        case OSCValUnknown:
-            return nullptr;
-        case OSCValArray: {
-            auto duplicate = createArray();
-            for (const auto& element : *valueArray()) duplicate->addValue(element->copy());
-            return duplicate;
-        }
-        default:
-            return make(valueType, value);
-    }
+    if (valueType == OSCValUnknown) return nullptr;
+    if (valueType != OSCValArray) return make(valueType, value);
+    auto duplicate = createArray();
+    for (const auto& element : *valueArray()) duplicate->addValue(element->copy());
+    return duplicate;
 }
 
 bool OSCValue::isEqual(const OSCValue& other) const {
     if (valueType != other.valueType) return false;
-    switch (valueType) {
-        case OSCValFloat:
-            return bitsOf<uint32_t>(floatValue()) == bitsOf<uint32_t>(other.floatValue());
-        case OSCValDouble:
-            return bitsOf<uint64_t>(doubleValue()) == bitsOf<uint64_t>(other.doubleValue());
-        case OSCValString:
-            return stringValue() == other.stringValue();
-        case OSCValColor:
-            return colorValue() == other.colorValue();
-        case OSCValBlob: {
-            const auto& mine = blobNSData();
-            const auto& theirs = other.blobNSData();
-            return mine == theirs || (mine && theirs && *mine == *theirs);
-        }
-        case OSCValArray: {
-            const auto& mine = *valueArray();
-            const auto& theirs = *other.valueArray();
-            if (mine.size() != theirs.size()) return false;
-            for (size_t i = 0; i < mine.size(); ++i) {
-                if (!mine[i]->isEqual(*theirs[i])) return false;
-            }
-            return true;
-        }
-        default:
-            return value == other.value;
-    }
+    const TypeFacts& row = facts(valueType);
+    return row.same ? row.same(*this, other) : value == other.value;
 }
 
 double OSCValue::calculateDoubleValue() const {
-    switch (valueType) {
-        case OSCValInt:
-            return intValue();
-        case OSCValInt64:
-            return static_cast<double>(longLongValue());
-        case OSCValChar:
-            return charValue();
-        case OSCValFloat:
-            return floatValue();
-        case OSCValDouble:
-            return doubleValue();
-        case OSCValTimeTag:
-            return dateValue();
-        case OSCValBool:
-            return boolValue() ? 1.0 : 0.0;
-        case OSCValInfinity:
-        case OSCValBlob:
-            return 1.0;
-        case OSCValColor: {
-            // The brightness of the colour; alpha says how opaque it is, not how bright.
-            const OSCColor& color = colorValue();
-            return (color.red + color.green + color.blue) / 3.0;
-        }
-        case OSCValMIDI:
-            return midiNumber(static_cast<uint8_t>(midiStatus()), midiData1(), midiData2());
-        case OSCValSMPTE: {
-            const SMPTEFields f = unpackSMPTE(SMPTEValue());
-            const double rate = framesPerSecond(f.fps);
-            const double frameSeconds = rate > 0.0 ? f.frames / rate : 0.0;
-            return frameSeconds + f.seconds + f.minutes * 60.0 + f.hours * 3600.0 +
-                   f.days * 86400.0;
-        }
-        default:
-            return 0.0;
-    }
+    return facts(valueType).number(*this);
 }
-
 float OSCValue::calculateFloatValue() const {
     return static_cast<float>(calculateDoubleValue());
 }

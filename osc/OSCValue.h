@@ -2,13 +2,16 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "basics/Date.h"
+#include "osc/OSCByteWriter.h"
 #include "osc/OSCColor.h"
 
 namespace vitrine {
@@ -32,6 +35,29 @@ enum OSCValueType : int32_t {
     OSCValBlob = 14,
     OSCValSMPTE = 15,
 };
+
+// The wire shape of each type, indexed by its code: its tag (0 for none) and the data bytes the
+// type decides (0 for the tags without data), or -1 where the payload does (strings, blobs,
+// arrays). Everything else the codec knows about a type is in its row in OSCValue.cpp.
+struct OSCWireShape {
+    char tag;
+    int8_t dataSize;
+};
+inline constexpr OSCWireShape kOSCWireShapes[] = {
+    {0, 0},   {'i', 4}, {'f', 4}, {'s', -1}, {'t', 8}, {'h', 8},  {'d', 8},  {'c', 4},
+    {'r', 4}, {'m', 4}, {'T', 0}, {'N', 0},  {'I', 0}, {'[', -1}, {'b', -1}, {'E', 4},
+};
+
+// The type each received tag byte makes; OSCValUnknown for tags of no known type. "S" (a symbol)
+// reads as a string and "F" as a boolean, beside the tags of kOSCWireShapes.
+inline constexpr auto kOSCTypeOfTag = [] {
+    std::array<OSCValueType, 256> table{};
+    for (int type = 1; type < static_cast<int>(std::size(kOSCWireShapes)); ++type)
+        table[static_cast<uint8_t>(kOSCWireShapes[type].tag)] = static_cast<OSCValueType>(type);
+    table['S'] = OSCValString;
+    table['F'] = OSCValBool;
+    return table;
+}();
 
 // An immutable byte buffer, as blobs and encoded messages are handed around.
 using OSCData = std::vector<uint8_t>;
@@ -122,6 +148,10 @@ public:
     static std::shared_ptr<OSCValue> createWithSMPTEChunk(int32_t packedWord);
 
     OSCValue(Private, OSCValueType type, Payload payload);
+    // The payload made in place.
+    template <typename T, typename Arg>
+    OSCValue(Private, OSCValueType type, std::in_place_type_t<T> kind, Arg&& payload)
+        : valueType(type), value(kind, std::forward<Arg>(payload)) {}
 
     // Room for values made together, in one allocation: each value placed there is handed out
     // as a shared_ptr that keeps the whole block alive. Values never move once placed.
@@ -199,6 +229,20 @@ public:
     // Writes the tag(s) at *typeOffset and the data at *dataOffset of one zero-filled message
     // buffer and advances both; padding is left to the buffer's zeros.
     void writeToBuffer(uint8_t* buffer, int32_t* typeOffset, int32_t* dataOffset) const;
+    // The same into two writers, one over the message's tag string and one over its data; a
+    // value that does not fit leaves the writers failed.
+    void writeTo(OSCByteWriter& tags, OSCByteWriter& data) const;
+
+    // For the parser. The type a received tag byte makes (OSCValUnknown for none); the data bytes
+    // a value of that type takes when the type decides them (0 for none), -1 when the data says
+    // (strings, blobs) or the tag is no value of its own (arrays); and a value of a fixed-size
+    // type made from that many bytes, which the caller has checked are there.
+    static OSCValueType typeForTag(uint8_t tag) { return kOSCTypeOfTag[tag]; }
+    static int wireDataSize(OSCValueType type) {
+        const auto index = static_cast<uint32_t>(type);
+        return index < std::size(kOSCWireShapes) ? kOSCWireShapes[index].dataSize : 0;
+    }
+    static std::shared_ptr<OSCValue> readFixed(uint8_t tag, const uint8_t* data);
 
     std::string description() const;
     std::string lengthyDescription() const;
@@ -223,7 +267,12 @@ public:
     static std::string descriptionOfValues(const std::vector<std::shared_ptr<OSCValue>>& values);
 
 private:
-    static std::shared_ptr<OSCValue> make(OSCValueType type, Payload payload);
+    struct TypeFacts;
+    static const TypeFacts& facts(OSCValueType type);
+    template <typename T, typename Arg>
+    static std::shared_ptr<OSCValue> make(OSCValueType type, std::in_place_type_t<T> kind,
+                                          Arg&& payload);
+    static std::shared_ptr<OSCValue> make(OSCValueType type, const Payload& payload);
     const std::array<uint8_t, 4>& midiBytes() const;
     bool holds(const OSCValue* candidate) const;
 
