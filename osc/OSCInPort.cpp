@@ -75,7 +75,11 @@ OSCInPort::OSCInPort(Private, uint16_t port, std::optional<std::string> portLabe
       buf(kBufferSize),
       logThrottle("<OSCInPort>"),
       queryDict(std::make_shared<MutLockDict<OSCQueryReply>>()),
-      label(std::move(portLabel)) {}
+      label(std::move(portLabel)) {
+    // Room for a full pass from the start, so that no pass grows them.
+    scratchArray.reserve(kMostMessagesPerPass);
+    deliveryArray.reserve(kMostMessagesPerPass);
+}
 
 std::shared_ptr<OSCInPort> OSCInPort::createWithPort(uint16_t port,
                                                      const std::optional<std::string>& label) {
@@ -314,12 +318,19 @@ bool OSCInPort::runPass(ThreadControl& control) {
     try {
         goOn = receiveStep(control);
 
-        std::vector<std::shared_ptr<OSCMessage>> batch;
+        // The two arrays trade places each pass and keep their room, so that gathering and
+        // delivering allocate nothing.
+        deliveryArray.clear();
         {
             std::lock_guard guard(scratchLock);
-            batch.swap(scratchArray);
+            deliveryArray.swap(scratchArray);
         }
-        if (!batch.empty()) handleScratchArray(batch);
+        if (!deliveryArray.empty()) {
+            handleScratchArray(deliveryArray);
+            // Released now rather than at the next pass: the delegate may expect a message it
+            // did not keep to be gone once delivered.
+            deliveryArray.clear();
+        }
 
         if (timeoutSWatch.timeSinceStart() > kQueryCheckPeriod) expireQueries();
         publishIfDue();
@@ -421,9 +432,14 @@ void OSCInPort::handleScratchArray(const std::vector<std::shared_ptr<OSCMessage>
                 if (!first || first->type() != OSCValString) break;
                 std::shared_ptr<OSCQueryReply> pending;
                 {
+                    // Looked up in place: a key made from the reply's text would copy it.
                     auto guard = queryDict->writeLocked();
-                    pending = queryDict->objectForKey(first->stringValue());
-                    if (pending) queryDict->removeObjectForKey(first->stringValue());
+                    auto& pendingQueries = queryDict->dict();
+                    if (const auto entry = pendingQueries.find(first->stringValue());
+                        entry != pendingQueries.end() && entry->second) {
+                        pending = std::move(entry->second);
+                        pendingQueries.erase(entry);
+                    }
                 }
                 if (pending) pending->dispatchReply(message);
                 break;

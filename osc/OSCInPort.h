@@ -181,6 +181,8 @@ private:
 
     SpinLock scratchLock;
     std::vector<std::shared_ptr<OSCMessage>> scratchArray;
+    // The pass being delivered; only the receiving thread touches it.
+    std::vector<std::shared_ptr<OSCMessage>> deliveryArray;
 
     // Serialises start, stop and the end of the thread; never taken by the receiving thread.
     mutable std::mutex threadLock;
