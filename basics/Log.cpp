@@ -107,9 +107,12 @@ bool LogThrottle::admit(const char* format) {
 }
 
 void LogThrottle::flush() {
-    const double now = steadySeconds();
+    // Called after every pass of a receiving port: the clock is read only when a line is held.
+    double now = -1;
     for (Kind& kind : kinds) {
-        if (kind.dropped > 0 && now - kind.windowStart >= interval) summarise(kind, now);
+        if (kind.dropped == 0) continue;
+        if (now < 0) now = steadySeconds();
+        if (now - kind.windowStart >= interval) summarise(kind, now);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <stop_token>
 #include <utility>
 
@@ -38,6 +39,12 @@ constexpr int kMostDatagramsPerPass = 4096;
 constexpr double kLongestSleep = 1.0e6;
 constexpr double kQueryCheckPeriod = 0.5;
 constexpr double kPublicationDelay = 1.0;
+using SteadyClock = std::chrono::steady_clock;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+int64_t steadyNanoseconds(SteadyClock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
 
 // The port whose receiving thread this is, so that the port never waits for its own thread.
 thread_local const OSCInPort* portOfThisThread = nullptr;
@@ -75,7 +82,11 @@ OSCInPort::OSCInPort(Private, uint16_t port, std::optional<std::string> portLabe
       buf(kBufferSize),
       logThrottle("<OSCInPort>"),
       queryDict(std::make_shared<MutLockDict<OSCQueryReply>>()),
-      label(std::move(portLabel)) {}
+      label(std::move(portLabel)) {
+    // Room for a full pass from the start, so that no pass grows them.
+    scratchArray.reserve(kMostMessagesPerPass);
+    deliveryArray.reserve(kMostMessagesPerPass);
+}
 
 std::shared_ptr<OSCInPort> OSCInPort::createWithPort(uint16_t port,
                                                      const std::optional<std::string>& label) {
@@ -233,6 +244,9 @@ void OSCInPort::start() {
     if (zeroConfDest) zeroConfDest->stop();
     zeroConfDest.reset();
     zeroConfSwatch.start();
+    publicationCheck.store(steadyNanoseconds(SteadyClock::now() +
+                                             std::chrono::duration_cast<SteadyClock::duration>(
+                                                 std::chrono::duration<double>(kPublicationDelay))));
 }
 
 bool OSCInPort::_threadRunning() const {
@@ -312,17 +326,32 @@ void OSCInPort::threadMain(std::weak_ptr<OSCInPort> weakPort,
 bool OSCInPort::runPass(ThreadControl& control) {
     bool goOn = true;
     try {
-        goOn = receiveStep(control);
+        SteadyClock::time_point now;
+        goOn = receiveStep(control, now);
 
-        std::vector<std::shared_ptr<OSCMessage>> batch;
+        // The two arrays trade places each pass and keep their room, so that gathering and
+        // delivering allocate nothing.
+        deliveryArray.clear();
         {
             std::lock_guard guard(scratchLock);
-            batch.swap(scratchArray);
+            deliveryArray.swap(scratchArray);
         }
-        if (!batch.empty()) handleScratchArray(batch);
+        if (!deliveryArray.empty()) {
+            handleScratchArray(deliveryArray);
+            // Released now rather than at the next pass: the delegate may expect a message it
+            // did not keep to be gone once delivered.
+            deliveryArray.clear();
+        }
 
-        if (timeoutSWatch.timeSinceStart() > kQueryCheckPeriod) expireQueries();
-        publishIfDue();
+        // The pass's own reading of the clock says when the stopwatches are worth asking: most
+        // passes then read no other clock and take no other lock.
+        if (now >= queryCheck && timeoutSWatch.timeSinceStart() > kQueryCheckPeriod) {
+            expireQueries();
+            queryCheck = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                                  std::chrono::duration<double>(kQueryCheckPeriod));
+        }
+        if (steadyNanoseconds(now) >= publicationCheck.load(std::memory_order_relaxed))
+            publishIfDue();
     } catch (const std::exception& exception) {
         Log::write("\t\t%s caught exception %s on %s", kThreadProcName, exception.what(),
                    description().c_str());
@@ -333,41 +362,60 @@ bool OSCInPort::runPass(ThreadControl& control) {
     return goOn;
 }
 
-bool OSCInPort::receiveStep(ThreadControl& control) {
-    const auto passStart = std::chrono::steady_clock::now();
+bool OSCInPort::receiveStep(ThreadControl& control, std::chrono::steady_clock::time_point& now) {
+    // Until the first datagram, the pass's time is that of its start.
+    SteadyClock::time_point passStart{};
+    // Read once a pass: a change applies from the next pass on.
+    const long confirmWait = drainWait.load();
     size_t passBytes = 0;
     for (int received = 0; received < kMostDatagramsPerPass; ++received) {
         sockaddr_in from{};
+        from.sin_family = AF_INET;
+        socklen_t fromLength = sizeof from;
         ssize_t length = 0;
+        int readError = 0;
+        bool closed = false;
         {
             // Held for the wait and the read only: queries may be sent meanwhile parsing.
-            std::unique_lock guard(socketLock);
-            pollfd waited{sock.fd(), POLLIN, 0};
-            // The first wait of a pass waits for traffic; the later ones only confirm the drain.
-            const long waitMicroseconds =
-                received == 0 ? kWaitMilliseconds * 1000L : drainWait.load();
-            const timespec timeout{0, waitMicroseconds * 1000L};
-            const int ready = sock.valid() ? ::ppoll(&waited, 1, &timeout, nullptr) : -1;
-            if (ready < 0 && errno == EINTR) break;
-            if (ready < 0 || (ready > 0 && (waited.revents & POLLNVAL))) {
-                guard.unlock();
-                Log::write("\t\terr: socket got closed unexpectedly");
-                // From this thread stop is handed to the main thread; the loop ends here rather
-                // than failing on every pass until the main thread gets to it.
-                stop();
-                control.cancel.request_stop();
-                return false;
+            std::lock_guard guard(socketLock);
+            if (!sock.valid()) {
+                closed = true;
+            } else if (received > 0 && confirmWait == 0) {
+                // With nothing to wait for, one read that does not block both confirms the drain
+                // and takes the next datagram: a system call less per datagram.
+                length = recvfrom(sock.fd(), buf.data(), kBufferSize, MSG_DONTWAIT,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+                readError = length < 0 ? errno : 0;
+                if (readError == EAGAIN || readError == EWOULDBLOCK || readError == EINTR) break;
+                closed = readError == EBADF || readError == ENOTSOCK;
+            } else {
+                pollfd waited{sock.fd(), POLLIN, 0};
+                // The first wait of a pass waits for traffic; the later ones confirm the drain.
+                const long waitMicroseconds = received == 0 ? kWaitMilliseconds * 1000L : confirmWait;
+                const timespec timeout{0, waitMicroseconds * 1000L};
+                const int ready = ::ppoll(&waited, 1, &timeout, nullptr);
+                if (ready < 0 && errno == EINTR) break;
+                closed = ready < 0 || (ready > 0 && (waited.revents & POLLNVAL));
+                if (ready == 0) break;
+                if (!closed) {
+                    length = recvfrom(sock.fd(), buf.data(), kBufferSize, 0,
+                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+                    readError = length < 0 ? errno : 0;
+                }
             }
-            if (ready == 0) break;
-            from.sin_family = AF_INET;
-            socklen_t fromLength = sizeof from;
-            length = recvfrom(sock.fd(), buf.data(), kBufferSize, 0,
-                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+        }
+        if (closed) {
+            Log::write("\t\terr: socket got closed unexpectedly");
+            // From this thread stop is handed to the main thread; the loop ends here rather
+            // than failing on every pass until the main thread gets to it.
+            stop();
+            control.cancel.request_stop();
+            return false;
         }
 
         const LogThrottle::Scope quiet(logThrottle);
         if (length <= 0) {
-            Log::write("\t\terr on recvfrom: %i", length < 0 ? errno : 0);
+            Log::write("\t\terr on recvfrom: %i", readError);
         } else if (length % 4 != 0) {
             // Also what an oversized datagram looks like: it arrives cut to the buffer's size.
             Log::write("\t\terr: bytes isn't multiple of 4 in %s", kThreadProcName);
@@ -378,11 +426,15 @@ bool OSCInPort::receiveStep(ThreadControl& control) {
                            from.sin_port);
             passBytes += static_cast<size_t>(length);
         }
+        // The clock is read once per datagram: the longest pass counts from the first.
+        now = SteadyClock::now();
+        if (received == 0) passStart = now;
         if (passBytes >= kMostBytesPerPass || scratchCount() >= kMostMessagesPerPass ||
-            std::chrono::steady_clock::now() - passStart >= kLongestPass) {
+            now - passStart >= kLongestPass) {
             break;
         }
     }
+    if (passStart == SteadyClock::time_point{}) now = SteadyClock::now();
     logThrottle.flush();
     return true;
 }
@@ -421,9 +473,14 @@ void OSCInPort::handleScratchArray(const std::vector<std::shared_ptr<OSCMessage>
                 if (!first || first->type() != OSCValString) break;
                 std::shared_ptr<OSCQueryReply> pending;
                 {
+                    // Looked up in place: a key made from the reply's text would copy it.
                     auto guard = queryDict->writeLocked();
-                    pending = queryDict->objectForKey(first->stringValue());
-                    if (pending) queryDict->removeObjectForKey(first->stringValue());
+                    auto& pendingQueries = queryDict->dict();
+                    if (const auto entry = pendingQueries.find(first->stringValue());
+                        entry != pendingQueries.end() && entry->second) {
+                        pending = std::move(entry->second);
+                        pendingQueries.erase(entry);
+                    }
                 }
                 if (pending) pending->dispatchReply(message);
                 break;
@@ -461,9 +518,18 @@ void OSCInPort::expireQueries() {
 
 void OSCInPort::publishIfDue() {
     std::lock_guard guard(zeroConfLock);
-    if (zeroConfDest || zeroConfSwatch.timeSinceStart() <= kPublicationDelay) return;
+    if (zeroConfDest) {
+        publicationCheck.store(kNever);
+        return;
+    }
+    if (zeroConfSwatch.timeSinceStart() <= kPublicationDelay) return;
     const auto name = portLabel();
-    if (!name) return;
+    if (!name) {
+        // Until a new label (setPortLabel asks again) or the next start.
+        publicationCheck.store(kNever);
+        return;
+    }
+    publicationCheck.store(kNever);
     if (!zeroConfService) zeroConfService = OSCZeroConfService::createSilent();
     zeroConfDest = zeroConfService->createPublisher();
     zeroConfDest->publish("local.", "_osc._udp.", *name, portNumber.load());
@@ -504,6 +570,9 @@ void OSCInPort::setPortLabel(const std::optional<std::string>& newLabel) {
         std::lock_guard guard(labelLock);
         label = newLabel;
     }
+    // Asked on the next pass, also when a stop posted from another thread leaves the receiving
+    // thread running and start has nothing to do.
+    publicationCheck.store(0);
     start();
     NotificationCenter::defaultCenter().postNotification(kInPortsChanged);
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -152,7 +153,8 @@ private:
     void closeSocket();
     // One pass of the receiving loop; false when the loop must end.
     bool runPass(ThreadControl& control);
-    bool receiveStep(ThreadControl& control);
+    // Drains the socket into the scratch array; `now` is the time of its last datagram.
+    bool receiveStep(ThreadControl& control, std::chrono::steady_clock::time_point& now);
     size_t scratchCount();
     void expireQueries();
     void publishIfDue();
@@ -181,6 +183,8 @@ private:
 
     SpinLock scratchLock;
     std::vector<std::shared_ptr<OSCMessage>> scratchArray;
+    // The pass being delivered; only the receiving thread touches it.
+    std::vector<std::shared_ptr<OSCMessage>> deliveryArray;
 
     // Serialises start, stop and the end of the thread; never taken by the receiving thread.
     mutable std::mutex threadLock;
@@ -188,6 +192,9 @@ private:
     std::shared_ptr<ThreadControl> threadControl;
 
     XJStopwatch timeoutSWatch;
+    // Before this no pass asks timeoutSWatch; only the receiving thread uses it.
+    std::chrono::steady_clock::time_point queryCheck =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     std::shared_ptr<MutLockDict<OSCQueryReply>> queryDict;
 
     mutable SpinLock labelLock;
@@ -197,6 +204,9 @@ private:
     // a mutex.
     mutable std::mutex zeroConfLock;
     XJStopwatch zeroConfSwatch;
+    // Steady-clock nanoseconds before which no pass looks for a due publication: set by start to
+    // a second after it, by setPortLabel to now, and to never once nothing is left to publish.
+    std::atomic<int64_t> publicationCheck{std::numeric_limits<int64_t>::max()};
     std::shared_ptr<OSCZeroConfPublisher> zeroConfDest;
     std::shared_ptr<OSCZeroConfService> zeroConfService;
 

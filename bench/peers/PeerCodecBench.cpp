@@ -4,8 +4,7 @@
 // ten "/list". Before anything is timed, every encoder must produce the same bytes and every
 // decoder must read the right values; otherwise the program says what differs and times nothing.
 // Built with VITRINE_COUNT_ALLOCATIONS, it also reports allocations and bytes per operation.
-//
-// The address-space dispatch cases wait for the address space; they are not here yet.
+// The address-space dispatch cases, beside liblo's method dispatch, are in PeerDispatchBench.cpp.
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "PeerDispatchBench.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCMessageReceiver.h"
@@ -539,6 +539,7 @@ int main(int argc, char** argv) {
     gMixed = bytesOf(OSCPacket::createWithContent(vitrineMixed()));
     gBundle = bytesOf(OSCPacket::createWithContent(vitrineBundle()));
     crossCheck(gList, gMixed, gBundle);
+    failures += bench::checkDispatchCases();
     if (failures) {
         std::fprintf(stderr, "%d cross-check(s) failed; nothing timed.\n", failures);
         return 1;
@@ -568,6 +569,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((std::string(c.name) + "/oscpack").c_str(), c.oscpack);
         benchmark::RegisterBenchmark((std::string(c.name) + "/liblo").c_str(), c.liblo);
     }
+    bench::registerDispatchCases();
     benchmark::RegisterBenchmark("memcpy72/floor", Memcpy72);
 
     benchmark::Initialize(&argc, argv);
