@@ -61,6 +61,10 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
         {V::createWithTimeSeconds(0xFFFFFFFFll, 999999), "t | FF FF FF FF 00 0F 42 3F", {}},
         // Microseconds beyond 32 bits are cut rather than spilling into the seconds.
         {V::createWithTimeSeconds(1, (int64_t{1} << 32) + 2), "t | 00 00 00 01 00 00 00 02", {}},
+        // Dates round to the nearest microsecond (0.3 s is 299999.99999 µs as a double), and a
+        // fraction rounding up to a whole second carries (the bundle's time tag has its own code).
+        {V::createWithDate(700000000.3), "t | 29 B9 27 00 00 04 93 E0", {}},
+        {V::createWithDate(5.9999999), "t | 00 00 00 06 00 00 00 00", {}},
         {V::createWithLongLong(-(int64_t{1} << 40)), "h | FF FF FF 00 00 00 00 00",
          -1099511627776.0},
         {V::createWithDouble(-0.0), "d | 80 00 00 00 00 00 00 00", 0.0},
