@@ -107,33 +107,6 @@ TEST(OSCInPortThreads, DatagramsPiledUpInTheSocketArriveInOrderWithOrWithoutTheD
     running.expectInOrder(20);
 }
 
-TEST(OSCInPortThreads, AnAnswerGoesToItsHandlerOnceAndNeverToTheDelegate) {
-    RunningPort running;
-    std::promise<std::shared_ptr<OSCMessage>> answered;
-    std::atomic<int> answers{0};
-    running.port->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/synth"),
-                                running.toPeer(), 5.0f, [&](const std::shared_ptr<OSCMessage>& r) {
-                                    if (answers++ == 0) answered.set_value(r);
-                                });
-    // The peer answers the question it received, twice, then sends an ordinary message.
-    const auto question = running.peer.receive().value_or(test::Bytes{});
-    const auto reply = OSCMessage::createReplyForMessage(
-        OSCMessage::parseRawBuffer(question.data(), static_cast<int32_t>(question.size()), 0, 0));
-    ASSERT_NE(reply, nullptr);
-    reply->addString(std::string("a synthesiser"));
-    running.send(encoded(reply));
-    running.send(encoded(reply));
-    running.send(encoded(numbered("/marker", 1)));
-    // Answers are handled in arrival order on the receiving thread, so both are behind the marker.
-    ASSERT_TRUE(running.recorder->waitFor(1));
-    EXPECT_EQ(answers.load(), 1);
-    EXPECT_EQ(answered.get_future().get()->description(),
-              "<OSCMsg Reply (<OSCVal s /synth/#documentation>, <OSCVal s a synthesiser>)>");
-    ASSERT_EQ(running.recorder->size(), 1u);
-    EXPECT_EQ(running.recorder->all()[0].message->address(), "/marker");
-    EXPECT_EQ(running.port->_pendingQueryCount(), 0u);
-}
-
 TEST(OSCInPortThreads, AnUnansweredQuestionGetsAnErrorAfterItsTimeoutEvenWithoutDelegate) {
     RunningPort running;
     running.port->setDelegate({});
