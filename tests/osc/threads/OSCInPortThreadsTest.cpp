@@ -241,6 +241,7 @@ TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfServic
         },
         {}, std::string("_osc._udp"), zeroConf);
     const auto port = manager->createNewInputForPort(0, std::string("Chevrette"));
+    ASSERT_TRUE(port);
     ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
     EXPECT_EQ(port->zeroConfName(), "Chevrette");
     manager->removeInput(port);

@@ -52,6 +52,7 @@ TEST(OSCManagerThreads, MessagesReachTheDelegateAndQuestionsLeaveThroughTheFirst
     manager->setDelegate(std::static_pointer_cast<OSCManagerDelegate>(recorder));
     const auto first = manager->createNewInputForPort(0);
     const auto second = manager->createNewInputForPort(0);
+    ASSERT_TRUE(first && second);
     test::UdpListener peer;
     peer.sendTo(second->port(), test::encoded(test::numbered("/connected", 1)));
     ASSERT_TRUE(recorder->waitFor(1));
