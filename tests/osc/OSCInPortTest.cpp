@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
 #include "basics/Log.h"
 #include "osc/OSCInPort.h"
@@ -11,7 +10,6 @@
 #include "support/OscWire.h"
 
 using namespace vitrine;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -27,8 +25,6 @@ std::shared_ptr<OSCOutPort> aimedAt(const test::UdpListener& listener) {
 
 TEST(OSCInPort, PortZeroReadsBackTheKernelsPortAndATakenPortBails) {
     const auto port = OSCInPort::createWithPort(0, std::string("Jars"));
-    ASSERT_NE(port, nullptr);
-    EXPECT_TRUE(port->bound());
     ASSERT_NE(port->port(), 0);
     // Ports chosen by the system lie above 32767 on Linux; they print as they are.
     EXPECT_EQ(port->description(), "<OSCInPort: " + std::to_string(port->port()) + ">");
@@ -37,10 +33,10 @@ TEST(OSCInPort, PortZeroReadsBackTheKernelsPortAndATakenPortBails) {
                                                        {"portLabel", std::string("Jars")}}));
     EXPECT_EQ(OSCInPort::createWithPort(0)->createSnapshot().count("portLabel"), 0u);
     EXPECT_DOUBLE_EQ(port->interval(), 0.01);
-    port->setInterval(-1);
-    EXPECT_EQ(port->interval(), 0.0);
-    port->setInterval(std::nan(""));
-    EXPECT_EQ(port->interval(), 0.0);
+    for (const double refused : {-1.0, std::nan("")}) {
+        port->setInterval(refused);
+        EXPECT_EQ(port->interval(), 0.0);
+    }
     port->prepareToBeDeleted();
     EXPECT_EQ(port->ipAddressString(), std::nullopt);
     port->start();
@@ -58,7 +54,6 @@ TEST(OSCInPort, QuestionsGoOutOfThePortsOwnSocketAndOnlyQuestions) {
     test::UdpListener peer;
     const auto port = OSCInPort::createWithPort(0);
     const auto out = aimedAt(peer);
-    ASSERT_NE(port, nullptr);
     // An ordinary message is neither sent nor filed, through either entry.
     const auto control = OSCMessage::createWithAddress(std::string("/synth"));
     port->dispatchQuery(control, out, 1.0f, [](const auto&) {});
@@ -70,9 +65,8 @@ TEST(OSCInPort, QuestionsGoOutOfThePortsOwnSocketAndOnlyQuestions) {
 
     port->dispatchQuery(documentationQuery("/synth"), out, 1.0f, [](const auto&) {});
     sockaddr_in from{};
-    const auto datagram = peer.receiveFrom(from);
-    ASSERT_TRUE(datagram);
-    EXPECT_EQ(test::hex(*datagram), test::hex(test::encoded(documentationQuery("/synth"))));
+    EXPECT_EQ(test::hex(peer.receiveFrom(from).value_or(test::Bytes{})),
+              test::hex(test::encoded(documentationQuery("/synth"))));
     // Sent from the receiving port, so that the answer comes back to it.
     EXPECT_EQ(ntohs(from.sin_port), port->port());
     // The same question again replaces the filed one instead of adding a second.
@@ -89,7 +83,6 @@ TEST(OSCInPort, QuestionsGoOutOfThePortsOwnSocketAndOnlyQuestions) {
 TEST(OSCInPort, ABatchGoesToTheDelegateAndAnswersToTheirQuestionsOnlyWhileADelegateLives) {
     test::UdpListener peer;
     const auto port = OSCInPort::createWithPort(0);
-    ASSERT_NE(port, nullptr);
     const auto query = documentationQuery("/synth");
     std::vector<std::shared_ptr<OSCMessage>> answers;
     port->dispatchQuery(query, aimedAt(peer), 10.0f,
@@ -118,8 +111,7 @@ TEST(OSCInPort, ABatchGoesToTheDelegateAndAnswersToTheirQuestionsOnlyWhileADeleg
     port->handleScratchArray({first, reply, incomingQuery, unknown, blobReply, reply});
     EXPECT_EQ(answers, std::vector<std::shared_ptr<OSCMessage>>{reply});
     EXPECT_EQ(port->_pendingQueryCount(), 0u);
-    const auto heard = recorder->all();
-    ASSERT_EQ(heard.size(), 2u);
-    EXPECT_EQ(heard[0].message, first);
-    EXPECT_EQ(heard[1].message, incomingQuery);
+    std::vector<std::shared_ptr<OSCMessage>> heard;
+    for (const auto& arrival : recorder->all()) heard.push_back(arrival.message);
+    EXPECT_EQ(heard, (std::vector<std::shared_ptr<OSCMessage>>{first, incomingQuery}));
 }

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "basics/Log.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCMessage.h"
@@ -90,7 +86,6 @@ TEST(OSCMessageParse, AddressFormsQueriesRepliesAndMalformedHashAddresses) {
     const std::vector<Case> cases = {
         {"/connected", OSCMessageTypeControl, OSCQueryTypeUnknown, "/connected", false},
         {"/a/", OSCMessageTypeQuery, OSCQueryTypeNamespaceExploration, "/a", false},
-        {"/", OSCMessageTypeQuery, OSCQueryTypeNamespaceExploration, "/", false},
         {"", OSCMessageTypeControl, OSCQueryTypeUnknown, "/", false},
         {"synth", OSCMessageTypeControl, OSCQueryTypeUnknown, "/synth", false},
         {"/synth/#documentation", OSCMessageTypeQuery, OSCQueryTypeDocumentation, "/synth", false},
@@ -98,11 +93,8 @@ TEST(OSCMessageParse, AddressFormsQueriesRepliesAndMalformedHashAddresses) {
         {"/a/b/#current-value", OSCMessageTypeQuery, OSCQueryTypeCurrentValue, "/a/b", false},
         {"x/#return-type-string", OSCMessageTypeQuery, OSCQueryTypeReturnTypeString, "/x", false},
         {"/s/#documentatio", OSCMessageTypeQuery, OSCQueryTypeUnknown, "/s/#documentatio", false},
-        {"/synth/#", OSCMessageTypeQuery, OSCQueryTypeUnknown, "/synth/#", false},
         {"/a#b", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a#b", false},
         {"/a/*", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a/*", true},
-        {"/a/{b,c}", OSCMessageTypeControl, OSCQueryTypeUnknown, "/a/{b,c}", false},
-        {"/jarres/é", OSCMessageTypeControl, OSCQueryTypeUnknown, "/jarres/é", false},
         {"#reply", OSCMessageTypeReply, OSCQueryTypeUnknown, std::nullopt, false},
         {"#error", OSCMessageTypeError, OSCQueryTypeUnknown, std::nullopt, false},
         // Only six bytes are compared; the type tags follow at 8 whatever comes after them.
@@ -120,10 +112,10 @@ TEST(OSCMessageParse, AddressFormsQueriesRepliesAndMalformedHashAddresses) {
         EXPECT_EQ(message->queryType(), query) << wire;
         EXPECT_EQ(message->address(), address) << wire;
         EXPECT_EQ(message->wildcardsInAddress(), wildcards) << wire;
-        ASSERT_EQ(message->valueCount(), 1) << wire;
-        EXPECT_EQ(message->value()->description(), "<OSCVal i 7>") << wire;
-        EXPECT_EQ(message->queryTXAddress(), kSender);
-        EXPECT_EQ(message->queryTXPort(), kSenderPort);
+        EXPECT_EQ(message->valueCount() == 1 ? message->value()->description() : "", "<OSCVal i 7>")
+            << wire;
+        EXPECT_EQ(std::pair(message->queryTXAddress(), message->queryTXPort()),
+                  std::pair(kSender, kSenderPort));
     }
     // Bytes that are not UTF-8 appear escaped in the line.
     const std::string method = " in +[OSCMessage parseRawBuffer:ofMaxLength:fromAddr:port:]";
@@ -162,10 +154,6 @@ TEST(OSCMessageParse, ArraysNestToTheBoundAndUnbalancedBracketsAreTolerated) {
         parse(join({field("/a"), field("," + std::string(depth, '[') + std::string(depth, ']'))}));
     ASSERT_EQ(deepest.size(), 1u);
     EXPECT_EQ(deepest[0]->value()->typeSignatureLength(), 2 * static_cast<int32_t>(depth));
-    // Many arrays one after another are fine: only the depth is bounded.
-    std::string flat = ",";
-    for (int i = 0; i < 1000; ++i) flat += "[N]";
-    EXPECT_EQ(values(join({field("/a"), field(flat)})).size(), 1000u);
 }
 
 TEST(OSCMessageParse, AStringThatIsNotUTF8LosesOnlyItsOwnValue) {
@@ -256,8 +244,6 @@ TEST(OSCPacketParse, BundlesDeliverTheirMessagesInOrderWithTheTimeTagInForce) {
     EXPECT_EQ(summary(parse(bundleBytes(two, 0, 0))), (Lines{"/a", "/b"}));
     const auto timed = parse(bundleBytes(two, 10, 0x3D090));
     EXPECT_EQ(summary(timed), (Lines{"/a@10.25", "/b@10.25"}));
-    EXPECT_EQ(timed[1]->queryTXAddress(), kSender);
-    EXPECT_EQ(timed[1]->queryTXPort(), kSenderPort);
 
     // Nested bundles inherit the time tag unless they carry one of their own.
     const Bytes immediateInner = bundleBytes({messageBytes("/in1"), messageBytes("/in2")});
@@ -283,11 +269,10 @@ TEST(OSCPacketParse, NestingDepthIsBounded) {
     for (int depth = 15; depth >= 1; --depth)
         level = bundleBytes({level, messageBytes(stringWithFormat("/after%d", depth))});
     LogCapture capture;
-    const Lines delivered = summary(parse(level));
-    ASSERT_EQ(delivered.size(), 16u);
-    EXPECT_EQ(delivered.front(), "/ok16");
-    EXPECT_EQ(delivered[1], "/after15");
-    EXPECT_EQ(delivered.back(), "/after1");
+    Lines expected = {"/ok16"};
+    for (int depth = 15; depth >= 1; --depth)
+        expected.push_back(stringWithFormat("/after%d", depth));
+    EXPECT_EQ(summary(parse(level)), expected);
     EXPECT_EQ(capture.lines(),
               Lines{std::string("\t\terr: breaking, bundles nested deeper than 16. ") + kMethod});
 

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "basics/Log.h"
 #include "osc/OSCMessage.h"
-#include "osc/OSCValue.h"
 #include "support/OscWire.h"
 
 using namespace vitrine;
@@ -59,47 +57,37 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
     const std::vector<Row> table = {
         {V::createWithInt(16777217), "i | 01 00 00 01", 16777217.0},
         {V::createWithFloat(0.1f), "f | 3D CC CC CD", static_cast<double>(0.1f)},
-        // Time tags: seconds from the 2001 reference date, then whole microseconds.
         {V::createWithTimeSeconds(3, 500000), "t | 00 00 00 03 00 07 A1 20", 3.5},
-        {V::createWithDate(10.25), "t | 00 00 00 0A 00 03 D0 90", 10.25},
         {V::createWithTimeSeconds(0xFFFFFFFFll, 999999), "t | FF FF FF FF 00 0F 42 3F", {}},
         // Microseconds beyond 32 bits are cut rather than spilling into the seconds.
         {V::createWithTimeSeconds(1, (int64_t{1} << 32) + 2), "t | 00 00 00 01 00 00 00 02", {}},
         // Dates round to the nearest microsecond (0.3 s is 299999.99999 µs as a double), and a
-        // fraction rounding up to a whole second carries.
+        // fraction rounding up to a whole second carries (the bundle's time tag has its own code).
         {V::createWithDate(700000000.3), "t | 29 B9 27 00 00 04 93 E0", {}},
         {V::createWithDate(5.9999999), "t | 00 00 00 06 00 00 00 00", {}},
-        {V::createWithLongLong(0x0102030405060708ll), "h | 01 02 03 04 05 06 07 08", {}},
         {V::createWithLongLong(-(int64_t{1} << 40)), "h | FF FF FF 00 00 00 00 00",
          -1099511627776.0},
         {V::createWithDouble(-0.0), "d | 80 00 00 00 00 00 00 00", 0.0},
         // A character travels as a 32-bit integer, sign included.
         {V::createWithChar(-3), "c | FF FF FF FD", -3.0},
-        {V::createWithMIDIChannel(1, 0x90, 60, 127), "m | 01 90 3C 7F", 1.0},
         // MIDI: the whole status byte, channel nibble included, decides the number.
-        {midi(0x90, 127, 0), "m | 00 90 7F 00", 0.0},
+        {V::createWithMIDIChannel(1, 0x90, 127, 0), "m | 01 90 7F 00", 0.0},
         {midi(0xC0, 127, 5), "m | 00 C0 7F 05", 1.0},
         {midi(0xE0, 0x7F, 0x7F), "m | 00 E0 7F 7F", 1.0},
         {midi(0xF2, 0x00, 0x40), "m | 00 F2 00 40", 8192 / 16383.0},
-        {midi(0xF8, 0, 0), "m | 00 F8 00 00", 1.0},
         {midi(0x91, 99, 99), "m | 00 91 63 63", 0.0},
-        {midi(0xF0, 99, 99), "m | 00 F0 63 63", 0.0},
         {smpte(OSCSMPTEFPS24, 1, 0, 0, 2, 12), "E | 12 00 02 0C", 86402.5},
-        {smpte(OSCSMPTEFPS120, 1, 0, 0, 2, 60), "E | 72 00 02 3C", 86402.5},
         // Without a known rate the frames count for nothing.
         {smpte(OSCSMPTEFPSUnknown, 1, 0, 0, 2, 12), "E | 02 00 02 0C", 86402.0},
-        {smpte(8, 1, 0, 0, 2, 12), "E | 82 00 02 0C", 86402.0},
         // Colour components are truncated; out-of-range ones and NaN clamp instead of wrapping.
         {V::createWithColor(OSCColor{1.0, 0.5, 0.0, 1.0}), "r | FF 7F 00 FF", 0.5},
         {V::createWithColor(OSCColor{2.0, -1.0, nan, 0.999}), "r | FF 00 00 FE", {}},
-        {V::createWithColor(OSCColor{0.3, 0.6, 0.9, 0.0}), "r | 4C 99 E5 00", 0.6},
         {V::createWithBool(true), "T | ", 1.0},
         {V::createWithBool(false), "F | ", 0.0},
         {V::createWithNil(), "N | ", 0.0},
         {V::createWithInfinity(), "I | ", 1.0},
         {blob({}), "b | 00 00 00 00", 1.0},
         {blob({1, 2, 3, 4, 5}), "b | 00 00 00 05 01 02 03 04 05 00 00 00", {}},
-        {blob({9, 8, 7, 6}), "b | 00 00 00 04 09 08 07 06", {}},
         {arrayOf({V::createWithInt(1), V::createWithInt(2)}), "[ii] | 00 00 00 01 00 00 00 02",
          0.0},
         {arrayOf({V::createWithBool(true), V::createArray(),
@@ -109,11 +97,9 @@ TEST(OSCValueEncoding, EveryTypeHasItsTagBigEndianDataAndNumericView) {
     };
     for (const auto& [value, wire, number] : table) {
         EXPECT_EQ(encoded(value), wire);
-        if (number) {
-            EXPECT_DOUBLE_EQ(value->calculateDoubleValue(), *number) << wire;
-        }
+        if (!number) continue;
+        EXPECT_DOUBLE_EQ(value->calculateDoubleValue(), *number) << wire;
     }
-    EXPECT_NEAR(smpte(OSCSMPTEFPS25, 0, 1, 2, 3, 4)->calculateDoubleValue(), 3723.16, 1e-9);
     EXPECT_EQ(V::createWithDouble(0.1)->calculateFloatValue(), 0.1f);
 }
 
@@ -121,7 +107,7 @@ TEST(OSCValue, AbsentPayloadsGiveNothingAndOnlyColourLogs) {
     LogCapture capture;
     EXPECT_EQ(V::createWithColor(std::nullopt), nullptr);
     EXPECT_EQ(V::createWithNSDataBlob(nullptr), nullptr);
-    EXPECT_EQ(V::createWithDate(std::nan("")), nullptr);
+    EXPECT_EQ(V::createWithDate(std::numeric_limits<double>::quiet_NaN()), nullptr);
     auto message = OSCMessage::createWithAddress(std::string("/x"));
     message->addColor(std::nullopt);
     message->addNSDataBlob(nullptr);
@@ -135,10 +121,8 @@ TEST(OSCValue, DatesConvertBothWaysAndWrongTypeReadsStayHarmless) {
     EXPECT_EQ(V::createWithDate(-0.75)->timeValue(), (OSCTimeValue{-1, 250000}));
     EXPECT_EQ(V::createWithDate(1e12)->timeValue().seconds, INT32_MAX);
     const auto number = V::createWithInt(1);
-    EXPECT_EQ(number->valueArray(), nullptr);
+    EXPECT_TRUE(!number->valueArray() && !number->blobNSData() && number->stringValue().empty());
     EXPECT_EQ(number->colorValue(), (OSCColor{0, 0, 0, 0}));
-    EXPECT_EQ(number->blobNSData(), nullptr);
-    EXPECT_EQ(number->stringValue(), "");
     EXPECT_EQ(V::createWithString(std::string("x"))->intValue(), 0);
 }
 
@@ -156,47 +140,38 @@ TEST(OSCValue, SMPTEMasksEachFieldToItsWidthAndPrintsOnlyKnownRates) {
     EXPECT_EQ(smpte(1, 0, 0, 0, 0, 0)->lengthyDescription(), "<SMPTE (null)>");
 }
 
-// The short forms of every type are pinned by the parser's tests; arrays and longer blobs here.
+// The short forms of every type are pinned by the parser's tests.
 TEST(OSCValue, Descriptions) {
-    const auto array = arrayOf({V::createWithInt(1), V::createWithNil()});
-    EXPECT_EQ(array->description(), "<OSCVal [(<OSCVal i 1>, <OSCVal N>)]>");
-    EXPECT_EQ(blob({0, 1, 0xAB, 3, 4})->description(), "<OSCVal b: <0001ab03 04>>");
     EXPECT_EQ(V::descriptionOfValues({V::createWithInt(1), nullptr}), "(<OSCVal i 1>, (null))");
-    const std::vector<std::pair<Value, std::string>> lengthy = {
-        {V::createWithInt(-3), "integer -3"},
-        {V::createWithFloat(2.0f), "float 2.000000"},
-        {V::createWithString(std::string("a b")), "string \"a b\""},
-        {V::createWithTimeSeconds(3, 500000), "Time Tag 3-500000"},
-        {V::createWithLongLong(-9000000000ll), "64-bit Integer -9000000000"},
-        {V::createWithDouble(0.25), "64-bit Float 0.250000"},
-        {V::createWithChar('z'), "Character \"z\""},
-        {V::createWithColor(OSCColor{1, 0.5, 0, 1}), "color OSCColor(1.000 0.500 0.000 1.000)"},
-        {V::createWithMIDIChannel(1, 144, 60, 127), "MIDI 1-144-60-127>"},
-        {V::createWithBool(true), "True"},
-        {V::createWithBool(false), "False"},
-        {V::createWithNil(), "nil"},
-        {V::createWithInfinity(), "infinity"},
-        {array, "array (<OSCVal i 1>, <OSCVal N>)"},
-        {blob({}), "<Data Blob>"},
-        {smpte(2, 0, 1, 2, 3, 4), "<SMPTE 1:2:3.4>"},
-    };
-    for (const auto& [value, text] : lengthy) EXPECT_EQ(value->lengthyDescription(), text);
+    std::string lengthy;
+    for (const auto& value :
+         {V::createWithInt(-3), V::createWithFloat(2.0f), V::createWithString(std::string("a b")),
+          V::createWithTimeSeconds(3, 500000), V::createWithLongLong(-9000000000ll),
+          V::createWithDouble(0.25), V::createWithChar('z'),
+          V::createWithColor(OSCColor{1, 0.5, 0, 1}), V::createWithMIDIChannel(1, 144, 60, 127),
+          V::createWithBool(true), V::createWithBool(false), V::createWithNil(),
+          V::createWithInfinity(), arrayOf({V::createWithInt(1), V::createWithNil()}), blob({}),
+          smpte(2, 0, 1, 2, 3, 4)})
+        lengthy += value->lengthyDescription() + "|";
+    EXPECT_EQ(
+        lengthy,
+        "integer -3|float 2.000000|string \"a b\"|Time Tag 3-500000|64-bit Integer -9000000000|"
+        "64-bit Float 0.250000|Character \"z\"|color OSCColor(1.000 0.500 0.000 1.000)|"
+        "MIDI 1-144-60-127>|True|False|nil|infinity|array (<OSCVal i 1>, <OSCVal N>)|"
+        "<Data Blob>|<SMPTE 1:2:3.4>|");
 }
 
-TEST(OSCValue, CopiesShareStringsAndBlobsButNotArraysAndCyclesAreRefused) {
+TEST(OSCValue, CopiesShareStringsButNotArraysAndCyclesAreRefused) {
     const auto inner = arrayOf({V::createWithInt(1)});
     const auto text = V::createWithString(std::string("shared"));
     const auto outer = arrayOf({inner, text});
     const auto duplicate = outer->copy();
-    ASSERT_NE(duplicate, nullptr);
     EXPECT_TRUE(duplicate->isEqual(*outer));
     const auto& copied = *duplicate->valueArray();
     EXPECT_NE(copied[0], inner);
     EXPECT_EQ(&copied[1]->stringValue(), &text->stringValue());
     inner->addValue(V::createWithInt(2));
     EXPECT_EQ(copied[0]->valueArray()->size(), 1u);
-    const auto data = std::make_shared<const OSCData>(OSCData{1});
-    EXPECT_EQ(V::createWithNSDataBlob(data)->blobNSData(), data);
 
     // An array that held itself would make encoding and descriptions recurse forever.
     outer->addValue(outer);

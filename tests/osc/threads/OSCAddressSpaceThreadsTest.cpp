@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <latch>
 #include <set>
-#include <thread>
-#include <vector>
 
 #include "osc/OSCAddressSpace.h"
 
@@ -61,10 +58,9 @@ TEST(AddressSpaceThreads, DispatchesWhileDelegatesAndNodesComeAndGo) {
             for (int i = 0; i < kRounds; ++i) {
                 const std::string address = "/t/" + std::to_string((i + d) % 4);
                 space->dispatchMessage(OSCMessage::createWithAddress(address));
-                if (i % 8 == 0) {
+                if (i % 8 == 0)
                     space->dispatchMessage(
                         OSCMessage::createQueryType(OSCQueryTypeNamespaceExploration, "/"));
-                }
             }
             --dispatchersLeft;
         });

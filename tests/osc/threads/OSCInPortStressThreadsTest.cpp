@@ -2,17 +2,14 @@
 // another thread sends questions and reads the port's state.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
 #include <set>
-#include <thread>
 
-#include "basics/MainLoop.h"
 #include "basics/RunLoop.h"
 #include "osc/OSCInPort.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 #include "support/KernelUdpDrops.h"
 #include "support/OscWire.h"
-#include "osc/OSCMemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -20,12 +17,11 @@ using namespace std::chrono_literals;
 namespace {
 
 // Checks that sequence numbers only ever grow: nothing duplicated, nothing reordered.
-class SequenceChecker : public OSCInPortDelegate {
-public:
+struct SequenceChecker : OSCInPortDelegate {
     void receivedOSCMessage(const std::shared_ptr<OSCMessage>& message) override {
         const int32_t number = message->address() == "/seq" ? message->value()->intValue() : -1;
         std::lock_guard guard(lock);
-        if (number <= last) ++wrong;
+        wrong += number <= last;
         last = number;
         ++received;
     }
@@ -33,8 +29,6 @@ public:
         std::lock_guard guard(lock);
         return {received, wrong};
     }
-
-private:
     std::mutex lock;
     int32_t last = -1;
     int64_t received = 0, wrong = 0;
@@ -49,10 +43,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
     std::thread mainThread([&] { loop->run(); });
     const auto onMain = [&](std::function<void()> work) {
         std::promise<void> done;
-        loop->post([&] {
-            work();
-            done.set_value();
-        });
+        loop->post([&] { work(), done.set_value(); });
         done.get_future().wait();
     };
     const auto checker = std::make_shared<SequenceChecker>();
@@ -87,9 +78,7 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
                     if (reply->messageType() == OSCMessageTypeError) ++errors;
                 });
             ++questions;
-            (void)port->zeroConfName();
-            (void)port->createSnapshot();
-            (void)port->description();
+            (void)port->createSnapshot();  // reads the label and the port
             (void)port->ipAddressString();
             test::pace(3ms);
         }
@@ -104,11 +93,8 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
     for (int round = 1; round <= 8; ++round) {
         moreDelivered();
         onMain([&] {
-            if (round % 2) {
-                port->setPortLabel("flooded " + std::to_string(round));
-            } else {
-                port->setPort(0);
-            }
+            if (round % 2) port->setPortLabel("flooded " + std::to_string(round));
+            if (round % 2 == 0) port->setPort(0);
         });
         portsUsed.insert(port->port());
     }
@@ -135,11 +121,11 @@ TEST(OSCInPortStressThreads, FloodWhileTheMainThreadRelabelsAndMovesThePort) {
         return dropsBefore && dropsAfter ? static_cast<int64_t>(*dropsAfter - *dropsBefore) : 0;
     };
     test::waitUntil([&] { return delivered() + kernelDrops() >= before + kFinal; }, 10s);
-    EXPECT_EQ(checker->countAndWrong(), std::make_pair(before + kFinal - kernelDrops(), int64_t{0}));
+    EXPECT_EQ(checker->countAndWrong(),
+              std::make_pair(before + kFinal - kernelDrops(), int64_t{0}));
 
     // Every filed question is answered by its timeout.
-    test::waitUntil([&] { return port->_pendingQueryCount() == 0; });
-    EXPECT_EQ(port->_pendingQueryCount(), 0u);
+    EXPECT_TRUE(test::waitUntil([&] { return port->_pendingQueryCount() == 0; }));
     EXPECT_GT(errors.load(), 0);
     EXPECT_LE(errors.load(), questions.load());
 

@@ -2,22 +2,17 @@
 // moving the port, stopping it, and its announcement on the network.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <future>
 #include <stdexcept>
-#include <thread>
 
 #include "basics/Log.h"
-#include "basics/MainLoop.h"
 #include "basics/NotificationCenter.h"
 #include "basics/RunLoop.h"
 #include "osc/OSCBundle.h"
-#include "osc/OSCInPort.h"
 #include "osc/OSCManager.h"
+#include "osc/OSCMemoryZeroConfNetwork.h"
 #include "support/MessageRecorder.h"
 #include "support/OscWire.h"
-#include "osc/OSCMemoryZeroConfNetwork.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -46,7 +41,20 @@ struct RunningPort {
     std::shared_ptr<OSCOutPort> toPeer() {
         return OSCOutPort::createWithAddress(std::string("127.0.0.1"), peer.port());
     }
+    // Sends `count` numbered "/n" messages and expects them all back in order.
+    void expectInOrder(int32_t count) {
+        const size_t before = recorder->size();
+        for (int32_t i = 0; i < count; ++i) send(encoded(numbered("/n", i)));
+        ASSERT_TRUE(recorder->waitFor(before + count));
+        const auto heard = recorder->all();
+        for (int32_t i = 0; i < count; ++i)
+            EXPECT_EQ(heard[before + i].message->value()->intValue(), i);
+    }
 };
+
+std::string published(const OSCMemoryZeroConfNetwork::Publication& p) {
+    return p.what + " " + p.name;
+}
 
 }  // namespace
 
@@ -63,7 +71,6 @@ TEST(OSCInPortThreads, DatagramsAndBundlesReachTheDelegateOnTheReceivingThread) 
     ASSERT_TRUE(running.recorder->waitFor(5));
     const auto heard = running.recorder->all();
     ASSERT_EQ(heard.size(), 5u);
-    EXPECT_EQ(heard[4].message->address(), "/end");
     EXPECT_NE(heard[0].thread, std::this_thread::get_id());
     EXPECT_EQ(heard[0].message->description(), "<OSCMessage '/list', '<OSCVal i 7>'>");
     // The sender is recorded as the datagram carried it, in network order.
@@ -79,110 +86,58 @@ TEST(OSCInPortThreads, DatagramsAndBundlesReachTheDelegateOnTheReceivingThread) 
                   "\t\terr: bytes isn't multiple of 4 in -[OSCInPort OSCThreadProc]"});
 }
 
-TEST(OSCInPortThreads, DatagramsPiledUpInTheSocketArriveInOrderOutsideThePortsLocks) {
+TEST(OSCInPortThreads, DatagramsPiledUpInTheSocketArriveInOrderWithOrWithoutTheDrainWait) {
     RunningPort running;
-    // Long pauses between passes, so that the datagrams below pile up in the socket.
+    // Long pauses between passes, so that the datagrams pile up in the socket.
     running.port->setInterval(0.3);
     std::atomic<int> socketUsable{0};
     running.recorder->setHook([&](const auto&) {
         // Takes the socket's lock: a port that delivered while draining would hang here.
         if (running.port->ipAddressString()) ++socketUsable;
     });
-    constexpr int32_t kCount = 20;
-    for (int32_t i = 0; i < kCount; ++i) running.send(encoded(numbered("/n", i)));
-    ASSERT_TRUE(running.recorder->waitFor(kCount));
-    const auto heard = running.recorder->all();
-    for (int32_t i = 0; i < kCount; ++i) EXPECT_EQ(heard[i].message->value()->intValue(), i);
-    EXPECT_EQ(socketUsable.load(), kCount);
-}
+    running.expectInOrder(20);
+    EXPECT_EQ(socketUsable.load(), 20);
 
-TEST(OSCInPortThreads, WithoutTheDrainWaitEveryDatagramStillArrivesInOrder) {
-    RunningPort running;
     EXPECT_EQ(running.port->drainWaitMicroseconds(), 1000);
     for (const auto& [asked, stored] : {std::pair{-5, 0}, {5000, 1000}, {250, 250}, {0, 0}}) {
         running.port->setDrainWaitMicroseconds(asked);
         EXPECT_EQ(running.port->drainWaitMicroseconds(), stored) << asked;
     }
     running.port->setInterval(0);
-    constexpr int32_t kCount = 20;
-    for (int32_t i = 0; i < kCount; ++i) running.send(encoded(numbered("/n", i)));
-    ASSERT_TRUE(running.recorder->waitFor(kCount));
-    const auto heard = running.recorder->all();
-    for (int32_t i = 0; i < kCount; ++i) EXPECT_EQ(heard[i].message->value()->intValue(), i);
-}
-
-TEST(OSCInPortThreads, AnAnswerGoesToItsHandlerOnceAndNeverToTheDelegate) {
-    RunningPort running;
-    std::promise<std::shared_ptr<OSCMessage>> answered;
-    std::atomic<int> answers{0};
-    running.port->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/synth"),
-                                running.toPeer(), 5.0f, [&](const std::shared_ptr<OSCMessage>& r) {
-                                    if (answers++ == 0) answered.set_value(r);
-                                });
-    // The peer answers the question it received, twice, then sends an ordinary message.
-    const auto question = running.peer.receive();
-    ASSERT_TRUE(question);
-    const auto reply = OSCMessage::createReplyForMessage(
-        OSCMessage::parseRawBuffer(question->data(), static_cast<int32_t>(question->size()), 0, 0));
-    ASSERT_NE(reply, nullptr);
-    reply->addString(std::string("a synthesiser"));
-    running.send(encoded(reply));
-    running.send(encoded(reply));
-    running.send(encoded(numbered("/marker", 1)));
-    // Answers are handled in arrival order on the receiving thread, so both are behind the marker.
-    ASSERT_TRUE(running.recorder->waitFor(1));
-    EXPECT_EQ(answers.load(), 1);
-    EXPECT_EQ(answered.get_future().get()->description(),
-              "<OSCMsg Reply (<OSCVal s /synth/#documentation>, <OSCVal s a synthesiser>)>");
-    const auto heard = running.recorder->all();
-    ASSERT_EQ(heard.size(), 1u);
-    EXPECT_EQ(heard[0].message->address(), "/marker");
-    EXPECT_EQ(running.port->_pendingQueryCount(), 0u);
+    running.expectInOrder(20);
 }
 
 TEST(OSCInPortThreads, AnUnansweredQuestionGetsAnErrorAfterItsTimeoutEvenWithoutDelegate) {
-    const auto port = OSCInPort::createWithPort(0);
-    ASSERT_NE(port, nullptr);
-    port->start();
-    test::UdpListener silent;
+    RunningPort running;
+    running.port->setDelegate({});
     std::promise<std::pair<std::shared_ptr<OSCMessage>, Clock::time_point>> answered;
     const auto sent = Clock::now();
-    port->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeCurrentValue, "/level"),
-                        OSCOutPort::createWithAddress(std::string("127.0.0.1"), silent.port()),
-                        1.0f, [&](const std::shared_ptr<OSCMessage>& reply) {
-                            answered.set_value({reply, Clock::now()});
-                        });
+    running.port->dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeCurrentValue, "/level"),
+                                running.toPeer(), 1.0f, [&](const std::shared_ptr<OSCMessage>& r) {
+                                    answered.set_value({r, Clock::now()});
+                                });
     auto future = answered.get_future();
     ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
     const auto [error, when] = future.get();
-    EXPECT_EQ(error->messageType(), OSCMessageTypeError);
-    EXPECT_EQ(error->value()->stringValue(), "/level/#current-value");
+    EXPECT_EQ(error->description(), "<OSCMsg Err <OSCVal s /level/#current-value>>");
     EXPECT_GE(when - sent, 1000ms);
-    EXPECT_LE(when - sent, 4s);
-    EXPECT_EQ(port->_pendingQueryCount(), 0u);
-    port->prepareToBeDeleted();
+    EXPECT_EQ(running.port->_pendingQueryCount(), 0u);
 }
 
 TEST(OSCInPortThreads, MovingToATakenPortKeepsThePortWorkingOnItsOldOne) {
     RunningPort running;
     const uint16_t original = running.port->port();
     const test::UdpListener occupant;
-    {
-        LogCapture capture;
-        running.port->setPort(occupant.port());
-        EXPECT_EQ(capture.lines(),
-                  std::vector<std::string>{"\t\terr: couldn't bind socket for OSC"});
-    }
+    LogCapture capture;
+    running.port->setPort(occupant.port());
+    EXPECT_EQ(capture.lines(), std::vector<std::string>{"\t\terr: couldn't bind socket for OSC"});
     EXPECT_EQ(running.port->port(), original);
-    EXPECT_TRUE(running.port->_threadRunning());
-    running.send(encoded(numbered("/still", 1)));
-    ASSERT_TRUE(running.recorder->waitFor(1));
+    running.expectInOrder(1);
     // A port the system picks is taken up, and the old one let go.
     running.port->setPort(0);
     EXPECT_NE(running.port->port(), 0);
     EXPECT_NE(running.port->port(), original);
-    running.send(encoded(numbered("/moved", 2)));
-    ASSERT_TRUE(running.recorder->waitFor(2));
+    running.expectInOrder(1);
     EXPECT_NE(OSCInPort::createWithPort(original), nullptr);
 }
 
@@ -191,11 +146,7 @@ TEST(OSCInPortThreads, StopOnTheMainThreadWaitsAndElsewhereIsPostedToIt) {
     ASSERT_TRUE(MainLoop::current()->isMainThread());
     running.port->stop();
     EXPECT_FALSE(running.port->_threadRunning());
-    // Again, on a port whose thread has ended: nothing to wait for.
-    const auto before = Clock::now();
-    running.port->stop();
-    running.port->stop();
-    EXPECT_LT(Clock::now() - before, 2s);
+    running.port->stop();  // its thread has ended: nothing to wait for
     running.port->start();
     running.port->start();
     std::thread([&] { running.port->stop(); }).join();
@@ -221,27 +172,22 @@ TEST(OSCInPortThreads, AnExceptionInAPassIsLoggedAndTheThreadGoesOn) {
     running.port->_dispatchQuery(OSCMessage::createQueryType(OSCQueryTypeDocumentation, "/x"),
                                  running.toPeer());
     EXPECT_TRUE(running.peer.receive());
-    running.send(encoded(numbered("/fine", 2)));
-    ASSERT_TRUE(running.recorder->waitFor(1));
-    EXPECT_EQ(running.recorder->all()[0].message->address(), "/fine");
+    running.expectInOrder(1);
 }
 
 TEST(OSCInPortThreads, APortReleasedFromItsOwnDelegateCallbackEndsQuietly) {
     auto recorder = std::make_shared<test::MessageRecorder>();
-    auto port = OSCInPort::createWithPort(0);
-    ASSERT_NE(port, nullptr);
-    const uint16_t number = port->port();
-    port->setDelegate(recorder);
-    port->start();
+    std::shared_ptr<OSCInPort> slot = OSCInPort::createWithPort(0);
+    const uint16_t number = slot->port();
+    slot->setDelegate(recorder);
+    slot->start();
     std::mutex slotLock;
-    std::shared_ptr<OSCInPort> slot = std::move(port);
     recorder->setHook([&](const auto&) {
         std::shared_ptr<OSCInPort> last;
         std::lock_guard guard(slotLock);
         last.swap(slot);
     });
-    test::UdpListener peer;
-    peer.sendTo(number, encoded(numbered("/bye", 1)));
+    test::UdpListener().sendTo(number, encoded(numbered("/bye", 1)));
     ASSERT_TRUE(recorder->waitFor(1));
     // The socket was closed by the port's destruction on its own thread.
     ASSERT_TRUE(waitUntil([&] { return OSCInPort::createWithPort(number) != nullptr; }));
@@ -259,31 +205,31 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
         });
     const auto started = Clock::now();
     RunningPort running(std::string("Apothecary"), zeroConf);
-    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
+    const auto publishes = [&](size_t n) {
+        return waitUntil([&] { return zeroConf->count("publish") == n; }, 4s);
+    };
+    ASSERT_TRUE(publishes(1));
     const auto first = zeroConf->publications()[0];
     EXPECT_GE(first.when - started, 700ms);
     EXPECT_EQ(first.domain + " " + first.type + " " + first.name, "local. _osc._udp. Apothecary");
     EXPECT_EQ(first.port, running.port->port());
-
     running.port->setPortLabel(std::string("Apothecary"));
     EXPECT_EQ(changes, 0);
     running.port->setPortLabel(std::string("Pharmacy"));
     EXPECT_EQ(changes, 1);
     // Withdrawn at once; the new name follows about a second later.
     ASSERT_GE(zeroConf->publications().size(), 2u);
-    EXPECT_EQ(zeroConf->publications()[1].what + " " + zeroConf->publications()[1].name, "stop Apothecary");
-    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 2; }, 3s));
-    EXPECT_EQ(zeroConf->publications().back().name, "Pharmacy");
+    EXPECT_EQ(published(zeroConf->publications()[1]), "stop Apothecary");
+    ASSERT_TRUE(publishes(2));
     EXPECT_EQ(running.port->zeroConfName(), "Pharmacy");
     // An unlabelled port announces nothing: the next publication is the next label's.
     running.port->setPortLabel(std::nullopt);
     EXPECT_EQ(changes, 2);
     running.port->setPortLabel(std::string("Herbier"));
-    ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 3; }, 4s));
+    ASSERT_TRUE(publishes(3));
     const auto events = zeroConf->publications();
-    EXPECT_EQ(events.back().name, "Herbier");
-    EXPECT_EQ(events[events.size() - 2].what + " " + events[events.size() - 2].name,
-              "stop Pharmacy");
+    EXPECT_EQ(published(events.end()[-2]) + ", " + published(events.back()),
+              "stop Pharmacy, publish Herbier");
 }
 
 TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfService) {
@@ -297,8 +243,7 @@ TEST(OSCInPortThreads, PortsOfAManagerAnnounceThemselvesThroughItsZeroConfServic
     const auto port = manager->createNewInputForPort(0, std::string("Chevrette"));
     ASSERT_TRUE(port);
     ASSERT_TRUE(waitUntil([&] { return zeroConf->count("publish") == 1; }, 3s));
-    EXPECT_EQ(zeroConf->publications()[0].name, "Chevrette");
     EXPECT_EQ(port->zeroConfName(), "Chevrette");
     manager->removeInput(port);
-    EXPECT_EQ(zeroConf->count("stop"), 1u);
+    EXPECT_EQ(published(zeroConf->publications().back()), "stop Chevrette");
 }

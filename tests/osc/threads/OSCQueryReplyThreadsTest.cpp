@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <latch>
 #include <thread>
-#include <vector>
 
 #include "osc/OSCQueryReply.h"
 
@@ -31,12 +30,12 @@ TEST(OSCQueryReplyThreads, DelegateDyingWhileAnswersArrive) {
     for (int round = 0; round < 200; ++round) {
         auto delegate = std::make_shared<CountingDelegate>(total);
         const auto pending = OSCQueryReply::createWithQuery(asked, 1.0, delegate);
-        std::atomic<bool> started{false};
+        std::latch started(2);
         std::thread receiving([&] {
-            started.store(true);
+            started.arrive_and_wait();
             for (int i = 0; i < 50; ++i) pending->dispatchReply(answer);
         });
-        while (!started.load()) std::this_thread::yield();
+        started.arrive_and_wait();
         delegate.reset();
         receiving.join();
         // After the join no answer can reach the dead delegate any more.
