@@ -110,14 +110,4 @@ Bytes bytes(const uint8_t* data, size_t length) {
     return Bytes(data, data + length);
 }
 
-uint16_t freeUdpPort() {
-    const int probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in addr = loopback(0);
-    bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t length = sizeof addr;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &length);
-    close(probe);
-    return ntohs(addr.sin_port);
-}
-
 }  // namespace vitrine::test

@@ -49,7 +49,4 @@ std::string hex(const Bytes& bytes);
 Bytes bytesFromHex(const std::string& hexText);
 Bytes bytes(const uint8_t* data, size_t length);
 
-// A UDP port on 127.0.0.1 that was free a moment ago, for operations that need a fixed port.
-uint16_t freeUdpPort();
-
 }  // namespace vitrine::test
