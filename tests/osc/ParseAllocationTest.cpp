@@ -21,38 +21,12 @@
 // Counts the bytes allocated while a parse runs, so that a datagram cannot make the receiving
 // side allocate far more than it received: the parse must stay within a fixed multiple of the
 // input's length, whatever the input.
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<size_t> allocated{0};
-std::atomic<size_t> allocations{0};
-}  // namespace
-
-// These replace the global pair, so free() does match the malloc() above; GCC cannot tell.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(size_t size) {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocated += size;
-        ++allocations;
-    }
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-// The library's nothrow form would otherwise allocate outside the pair (std::stable_sort uses it).
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-    if (counting.load(std::memory_order_relaxed)) allocated += size;
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
+#include "support/CountingAllocator.h"
 
 using namespace vitrine;
+using test::allocated;
+using test::allocations;
+using test::counting;
 
 namespace {
 

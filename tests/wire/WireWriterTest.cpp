@@ -13,43 +13,13 @@
 #include "osc/OSCPacket.h"
 
 // A program of its own, because it counts every allocation the process makes while it looks.
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<size_t> allocations{0};
-}  // namespace
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(size_t size) {
-    if (counting.load(std::memory_order_relaxed)) ++allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept {
-    if (counting.load(std::memory_order_relaxed)) ++allocations;
-    return std::malloc(size ? size : 1);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
+#include "support/CountingAllocator.h"
 
 using namespace vitrine;
 
 namespace {
 
-template <typename Work>
-size_t allocationsOf(Work work) {
-    allocations = 0;
-    counting = true;
-    work();
-    counting = false;
-    return allocations.load();
-}
+using test::allocationsOf;
 
 std::shared_ptr<OSCMessage> list() {
     auto message = OSCMessage::createWithAddress("/list");
