@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <cstring>
 #include <optional>
 
@@ -24,9 +25,14 @@ public:
     void publish(const std::string& domain, const std::string& type, const std::string& name,
                  uint16_t port) override {
         setName(name);
+        live.store(true);
         add({"publish", domain, type, name, port});
     }
-    void stop() override { add({"stop", "", "", name().value_or(""), 0}); }
+    // Like a real service, withdrawing a publication that is not on the network changes nothing
+    // there, so nothing is recorded.
+    void stop() override {
+        if (live.exchange(false)) add({"stop", "", "", name().value_or(""), 0});
+    }
     std::optional<std::string> name() const override {
         std::lock_guard guard(lock);
         return published;
@@ -44,6 +50,7 @@ private:
     std::shared_ptr<Journal> journal;
     mutable std::mutex lock;
     std::optional<std::string> published;
+    std::atomic<bool> live{false};
 };
 
 std::shared_ptr<OSCZeroConfPublisher> OSCMemoryZeroConfNetwork::createPublisher() {

@@ -221,6 +221,7 @@ TEST(OSCInPortThreads, ALabelledPortAnnouncesItselfAboutASecondAfterStarting) {
     ASSERT_GE(zeroConf->publications().size(), 2u);
     EXPECT_EQ(published(zeroConf->publications()[1]), "stop Apothecary");
     ASSERT_TRUE(publishes(2));
+    EXPECT_EQ(zeroConf->count("stop"), 1u);
     EXPECT_EQ(running.port->zeroConfName(), "Pharmacy");
     // An unlabelled port announces nothing: the next publication is the next label's.
     running.port->setPortLabel(std::nullopt);
