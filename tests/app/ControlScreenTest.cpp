@@ -16,7 +16,7 @@
 #include "osc/OSCMessage.h"
 #include "osc/OSCOutPort.h"
 #include "osc/OSCValue.h"
-#include "support/UdpListener.h"
+#include "support/OscWire.h"
 
 using namespace vitrine;
 using test::Bytes;
@@ -28,14 +28,8 @@ namespace {
 // Reference encoding of a message with int32 arguments: address and type tags NUL-terminated and
 // padded to 4 bytes, then each integer big-endian.
 Bytes intMessage(const std::string& address, const std::vector<int32_t>& values) {
-    Bytes out;
-    for (const std::string& text : {address, "," + std::string(values.size(), 'i')}) {
-        out.insert(out.end(), text.begin(), text.end());
-        out.resize((out.size() / 4 + 1) * 4, 0);
-    }
-    for (const int32_t value : values)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> shift));
+    Bytes out = test::join({test::field(address), test::field("," + std::string(values.size(), 'i'))});
+    for (const int32_t value : values) out = test::join({out, test::word(value)});
     return out;
 }
 
@@ -84,11 +78,6 @@ protected:
     void toggleSwitch(bool on) {
         widgets.button->setOn(on);
         host->switchVideo(widgets.button);
-    }
-
-    void expectControlsEnabled(bool enabled) {
-        for (const auto& control : widgets.lockableControls())
-            EXPECT_EQ(control->isEnabled(), enabled);
     }
 
     // One tick of the monitor; the indicator changes it made.
@@ -176,7 +165,7 @@ TYPED_TEST(ControlScreenTest, ViSaysTheSwitchIsOnButLeavesTheControlsLocked) {
     this->host->vi();
     EXPECT_EQ(this->sent(), datagrams({}, 1, 1));
     EXPECT_TRUE(this->widgets.button->isOn());
-    this->expectControlsEnabled(false);
+    for (const auto& control : this->widgets.lockableControls()) EXPECT_FALSE(control->isEnabled());
 }
 
 // A missing picture clears the view, a missing port sends nothing; the rest still follows.

@@ -87,8 +87,8 @@ protected:
 using Hosts = ::testing::Types<ViewController, MyView>;
 TYPED_TEST_SUITE(ControlScreenSetUpTest, Hosts);
 
-// Both ports come from the screen's manager, the timer is scheduled and nothing is sent before its
-// first tick; the timer keeps the screen alive until torn down. ViewController lets the dimmer's
+// Both ports come from the screen's manager (that they reach the showcase, and that nothing goes
+// out before the first tick, is the ticks' test); the timer keeps the screen alive until torn down. ViewController lets the dimmer's
 // frame follow the quarter turn; MyView keeps the laid-out box, turns the switch on and ends by
 // saying so.
 TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenAlive) {
@@ -97,12 +97,7 @@ TYPED_TEST(ControlScreenSetUpTest, SetUpOpensBothPortsAndTheTimerKeepsTheScreenA
     auto& host = *this->host;
     ASSERT_TRUE(host.manager && host.outPort);
     ASSERT_EQ(host.manager->inPortArray()->lockCount(), 1u);
-    EXPECT_TRUE(host.manager->inPortArray()->lockObjectAtIndex(0)->bound());
-    EXPECT_NE(this->receivePort(), 0);
-    EXPECT_EQ(host.outPort->addressString() + ":" + std::to_string(host.outPort->port()),
-              "127.0.0.1:" + std::to_string(this->showcase.port()));
     EXPECT_DOUBLE_EQ(this->widgets.fader->transform(), -1.5707963267948966);
-    EXPECT_TRUE(this->showcase.takeArrived().empty());
 
     const Rect frame = this->widgets.fader->frame();
     const Rect expected = std::is_same_v<TypeParam, MyView> ? Rect{20, 400, 280, 30}

@@ -188,7 +188,8 @@ TEST_F(WebServerTest, ServesThePageItsPicturesAndIconsOnly) {
 
 // A connection beyond the limit is closed at once, a binary frame is refused, a huge message
 // closes its page with 1009. A page asking for what already is alone gets the state again: the
-// other page's next message is the state of the next real change.
+// other page's next message is the state of the next real change. (That the repeat sends nothing
+// to the showcase is the remote screen's test.)
 TEST_F(WebServerTest, LimitsHoldAndARepeatedStateGoesToItsSenderOnly) {
     WebServer::Limits limits;
     limits.maxConnections = 2;
@@ -208,11 +209,9 @@ TEST_F(WebServerTest, LimitsHoldAndARepeatedStateGoesToItsSenderOnly) {
     EXPECT_EQ(phone->read(), (json{{"type", "error"}, {"message", "Message illisible."}}));
     phone->send(R"({"action": "switchVideo", "on": true})");
     EXPECT_TRUE(phone->read()["picture"].is_null());
-    EXPECT_TRUE(showcase.takeArrived().empty());
     tablet->send(R"({"action": "chevrette"})");
     EXPECT_EQ(tablet->read()["picture"], "BGChevrette.png");
     EXPECT_EQ(phone->read()["picture"], "BGChevrette.png");
-    EXPECT_EQ(showcase.takeArrived().size(), 2u);
 
     phone->send(std::string(70 * 1024, 'x'));
     beast::flat_buffer buffer;
