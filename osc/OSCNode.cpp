@@ -48,6 +48,53 @@ const char* const kDescriptions[] = {
 };
 const char* const kTypeSignatures[] = {nullptr, nullptr, "f", "ff", "r", "s"};
 
+// The live delegates of one dispatch, taken out of the node's list so that they are called with
+// no lock held. Each thread keeps the lists it has used, emptied, for its next dispatches, so a
+// dispatch allocates nothing once its thread is warm; a delegate that dispatches again from its
+// callback takes another list. The shares are dropped, and so a delegate whose last share this is
+// dies, when the dispatch ends, as they would with a fresh list.
+class SpareDelegateList {
+public:
+    SpareDelegateList() {
+        auto* spares = pool();
+        if (spares && !spares->empty()) {
+            objects = std::move(spares->back());
+            spares->pop_back();
+        }
+    }
+    ~SpareDelegateList() {
+        objects.clear();
+        if (objects.capacity() == 0 || objects.capacity() > kKeptCapacity) return;
+        auto* spares = pool();
+        if (spares && spares->size() < kKeptLists) spares->push_back(std::move(objects));
+    }
+    SpareDelegateList(const SpareDelegateList&) = delete;
+    SpareDelegateList& operator=(const SpareDelegateList&) = delete;
+
+    OSCNode::Delegates::Objects objects;
+
+private:
+    // Enough for the nesting of delegates that dispatch in turn; lists grown for a node with very
+    // many delegates are not kept.
+    static constexpr size_t kKeptLists = 8;
+    static constexpr size_t kKeptCapacity = 64;
+    struct Pool {
+        std::vector<OSCNode::Delegates::Objects> lists;
+        ~Pool() { gone = true; }
+    };
+    // Null once the thread's pool is destroyed: a dispatch from a later destructor of the exiting
+    // thread then uses a list of its own. The flag is trivially destructible, so it can still be
+    // read then.
+    static std::vector<OSCNode::Delegates::Objects>* pool() {
+        if (gone) return nullptr;
+        thread_local Pool spares;
+        return &spares.lists;
+    }
+    static thread_local bool gone;
+};
+
+thread_local bool SpareDelegateList::gone = false;
+
 bool listsChildren(int32_t type) {
     return type == OSCNodeTypeDirectory || type == OSCNodeType2DPoint || type == OSCNodeTypeColor;
 }
@@ -487,9 +534,11 @@ void OSCNode::dispatchMessage(const std::shared_ptr<OSCMessage>& message) {
         case OSCMessageTypeUnknown:
         case OSCMessageTypeControl: {
             setLastReceivedMessage(message);
-            Delegates::Objects live;
-            if (const auto list = delegateArray()) live = list->lockCreateArrayCopyFromObjects();
-            for (const auto& delegate : live) delegate->node(*this, message);
+            if (const auto list = delegateArray()) {
+                SpareDelegateList live;
+                list->lockAppendObjectsTo(live.objects);
+                for (const auto& delegate : live.objects) delegate->node(*this, message);
+            }
             break;
         }
         case OSCMessageTypeQuery:
