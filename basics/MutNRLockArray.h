@@ -146,7 +146,17 @@ public:
     // The live objects in order (read lock). Dead holders are skipped; a null slot is logged.
     Objects createArrayCopyFromObjects() const {
         Objects out;
-        out.reserve(array().size());
+        appendObjectsTo(out);
+        return out;
+    }
+    Objects lockCreateArrayCopyFromObjects() {
+        ReadLocked guard(this->arrayLock);
+        return createArrayCopyFromObjects();
+    }
+    // The same live objects appended to a list the caller keeps, so that a caller that reuses its
+    // list allocates nothing; logs a null slot as createArrayCopyFromObjects does.
+    void appendObjectsTo(Objects& out) const {
+        out.reserve(out.size() + array().size());
         for (const HolderPtr& holder : array()) {
             if (!holder) {
                 Log::write("\t\terr: object in MutNRLockArray wasn't a holder! %s, %s",
@@ -155,11 +165,10 @@ public:
             }
             if (Object live = holder->object()) out.push_back(std::move(live));
         }
-        return out;
     }
-    Objects lockCreateArrayCopyFromObjects() {
+    void lockAppendObjectsTo(Objects& out) {
         ReadLocked guard(this->arrayLock);
-        return createArrayCopyFromObjects();
+        appendObjectsTo(out);
     }
 
     // The last holder's object; null when empty or dead. The locked form takes the write lock.

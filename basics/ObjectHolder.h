@@ -74,6 +74,7 @@ public:
         std::shared_ptr<XJ_KBZeroingWeakRef> released;
         std::lock_guard guard(fieldsLock);
         released = std::move(zwr);
+        weakTarget = nullptr;
         plainObject = object;
         mode = object ? Mode::Plain : Mode::Empty;
     }
@@ -86,6 +87,7 @@ public:
         std::lock_guard guard(fieldsLock);
         plainObject.reset();
         released = std::exchange(zwr, std::move(fresh));
+        weakTarget = object.get();
         mode = object ? Mode::Weak : Mode::Empty;
     }
 
@@ -97,12 +99,15 @@ public:
         if (mode != Mode::Weak) return nullptr;
         // Read outside the holder's lock: the weak-reference mutex is never taken under it.
         const std::shared_ptr<XJ_KBZeroingWeakRef> ref = zwr;
+        T* const typed = weakTarget;
         guard.unlock();
-        if constexpr (ZeroingWeakTarget<T>) {
-            return ref ? ref->template targetAs<T>() : nullptr;
-        } else {
-            return nullptr;
-        }
+        if (!ref) return nullptr;
+        // The reference answers the object's XJObject part; the holder already knows where the T
+        // is, so a share of the same object at that address needs no cast through the hierarchy
+        // (delegates derive from XJObject virtually, and that cast is costly on every dispatch).
+        std::shared_ptr<XJObject> live = ref->target();
+        if (!live) return nullptr;
+        return Object(std::move(live), typed);
     }
 
     bool isWeak() const {
@@ -169,6 +174,7 @@ private:
     Mode mode = Mode::Empty;
     std::weak_ptr<T> plainObject;
     std::shared_ptr<XJ_KBZeroingWeakRef> zwr;
+    T* weakTarget = nullptr;  // the object zwr refers to, as a T; only read while zwr is live
 };
 
 }  // namespace vitrine

@@ -5,6 +5,7 @@
 
 #include "basics/Log.h"
 #include "osc/OSCAddressSpace.h"
+#include "osc/OSCPOSIXRegExpHolder.h"
 #include "osc/OSCStringAdditions.h"
 
 namespace vitrine {
@@ -46,6 +47,53 @@ const char* const kDescriptions[] = {
     "%s: String-type OSC node.  last received message is %s",
 };
 const char* const kTypeSignatures[] = {nullptr, nullptr, "f", "ff", "r", "s"};
+
+// The live delegates of one dispatch, taken out of the node's list so that they are called with
+// no lock held. Each thread keeps the lists it has used, emptied, for its next dispatches, so a
+// dispatch allocates nothing once its thread is warm; a delegate that dispatches again from its
+// callback takes another list. The shares are dropped, and so a delegate whose last share this is
+// dies, when the dispatch ends, as they would with a fresh list.
+class SpareDelegateList {
+public:
+    SpareDelegateList() {
+        auto* spares = pool();
+        if (spares && !spares->empty()) {
+            objects = std::move(spares->back());
+            spares->pop_back();
+        }
+    }
+    ~SpareDelegateList() {
+        objects.clear();
+        if (objects.capacity() == 0 || objects.capacity() > kKeptCapacity) return;
+        auto* spares = pool();
+        if (spares && spares->size() < kKeptLists) spares->push_back(std::move(objects));
+    }
+    SpareDelegateList(const SpareDelegateList&) = delete;
+    SpareDelegateList& operator=(const SpareDelegateList&) = delete;
+
+    OSCNode::Delegates::Objects objects;
+
+private:
+    // Enough for the nesting of delegates that dispatch in turn; lists grown for a node with very
+    // many delegates are not kept.
+    static constexpr size_t kKeptLists = 8;
+    static constexpr size_t kKeptCapacity = 64;
+    struct Pool {
+        std::vector<OSCNode::Delegates::Objects> lists;
+        ~Pool() { gone = true; }
+    };
+    // Null once the thread's pool is destroyed: a dispatch from a later destructor of the exiting
+    // thread then uses a list of its own. The flag is trivially destructible, so it can still be
+    // read then.
+    static std::vector<OSCNode::Delegates::Objects>* pool() {
+        if (gone) return nullptr;
+        thread_local Pool spares;
+        return &spares.lists;
+    }
+    static thread_local bool gone;
+};
+
+thread_local bool SpareDelegateList::gone = false;
 
 bool listsChildren(int32_t type) {
     return type == OSCNodeTypeDirectory || type == OSCNodeType2DPoint || type == OSCNodeTypeColor;
@@ -269,7 +317,7 @@ std::shared_ptr<OSCNode> OSCNode::findLocalNodeNamed(const std::optional<std::st
     if (const auto list = nodeContents()) {
         auto reading = list->readLocked();
         for (const auto& child : list->array()) {
-            if (child->nodeName() == wanted) {
+            if (child->nameIs(*wanted)) {
                 found = child;
                 break;
             }
@@ -293,13 +341,51 @@ std::optional<std::vector<std::shared_ptr<OSCNode>>> OSCNode::findLocalNodesMatc
 void OSCNode::_addLocalNodesMatchingRegex(const std::optional<std::string>& regex,
                                           std::vector<std::shared_ptr<OSCNode>>* list) const {
     if (!regex || !list) return;
+    std::shared_ptr<OSCPOSIXRegExpHolder> expression;
+    addChildrenMatching(*regex, expression, *list);
+}
+
+void OSCNode::addChildrenMatching(const std::string& regex,
+                                  std::shared_ptr<OSCPOSIXRegExpHolder>& expression,
+                                  std::vector<std::shared_ptr<OSCNode>>& list) const {
     const auto mine = nodeContents();
     if (!mine) return;
     auto reading = mine->readLocked();
-    for (const auto& child : mine->array()) {
-        const auto childName = child->nodeName();
-        if (childName && posixMatchAgainstFastRegex(*childName, *regex)) list->push_back(child);
+    const auto& array = mine->array();
+    // Room for every child at once rather than growth by doubling; a pattern usually names most
+    // of a directory's children, and the list lives only as long as one dispatch.
+    if (list.capacity() - list.size() < array.size()) {
+        list.reserve(std::max(list.size() + array.size(), 2 * list.capacity()));
     }
+    for (const auto& child : array) {
+        // An expression that compiles is looked up once and then kept for every further child
+        // (of this node and of the others at the same level); one that does not is asked for
+        // again for each named child, and so refused and logged once per child, as matching each
+        // name through the cache would.
+        if (!expression) {
+            if (!child->hasName()) continue;
+            expression = cachedPOSIXRegExp(regex);
+            if (!expression) continue;
+        }
+        if (child->nameMatches(*expression)) list.push_back(child);
+    }
+}
+
+bool OSCNode::hasName() const {
+    std::lock_guard guard(nameLock);
+    return name.has_value();
+}
+
+bool OSCNode::nameIs(const std::string& wanted) const {
+    std::lock_guard guard(nameLock);
+    return name && *name == wanted;
+}
+
+bool OSCNode::nameMatches(const OSCPOSIXRegExpHolder& expression) const {
+    // The name is matched where it lies, under its lock: the C matcher calls back into nothing of
+    // ours, and a rename waits for one match at most.
+    std::lock_guard guard(nameLock);
+    return name && expression.evalAgainstString(*name);
 }
 
 std::shared_ptr<OSCNode> OSCNode::findNodeForAddress(const std::optional<std::string>& address,
@@ -364,18 +450,22 @@ std::optional<std::vector<std::shared_ptr<OSCNode>>> OSCNode::findNodesMatchingA
         return std::nullopt;
     }
     std::vector<std::shared_ptr<OSCNode>> level{sharedSelf()};
+    // The two lists trade places at each level, so a deeper pattern reuses what the levels above
+    // it allocated.
+    std::vector<std::shared_ptr<OSCNode>> next;
     for (const std::string& component : *components) {
-        std::vector<std::shared_ptr<OSCNode>> next;
-        const bool pattern = containsOSCWildCard(component);
-        for (const auto& node : level) {
-            if (!pattern) {
+        next.clear();
+        if (!containsOSCWildCard(component)) {
+            next.reserve(level.size());
+            for (const auto& node : level) {
                 if (auto child = node->findLocalNodeNamed(component)) next.push_back(child);
-            } else {
-                node->_addLocalNodesMatchingRegex(component, &next);
             }
+        } else {
+            std::shared_ptr<OSCPOSIXRegExpHolder> expression;
+            for (const auto& node : level) node->addChildrenMatching(component, expression, next);
         }
         if (next.empty()) return std::nullopt;
-        level = std::move(next);
+        level.swap(next);
     }
     return level;
 }
@@ -444,9 +534,11 @@ void OSCNode::dispatchMessage(const std::shared_ptr<OSCMessage>& message) {
         case OSCMessageTypeUnknown:
         case OSCMessageTypeControl: {
             setLastReceivedMessage(message);
-            Delegates::Objects live;
-            if (const auto list = delegateArray()) live = list->lockCreateArrayCopyFromObjects();
-            for (const auto& delegate : live) delegate->node(*this, message);
+            if (const auto list = delegateArray()) {
+                SpareDelegateList live;
+                list->lockAppendObjectsTo(live.objects);
+                for (const auto& delegate : live.objects) delegate->node(*this, message);
+            }
             break;
         }
         case OSCMessageTypeQuery:

@@ -18,6 +18,7 @@ namespace vitrine {
 
 class OSCAddressSpace;
 class OSCNode;
+class OSCPOSIXRegExpHolder;
 
 // What a node's type says it holds; the namespace listing only lists the children of
 // directories, 2D points and colours.
@@ -80,9 +81,10 @@ public:
 // Thread safety: every operation may be called from any thread. The children list has its own
 // read/write lock (searches, matching and the debug text read; insertion with its sort and
 // removal write); names and the parent link are guarded by nameLock, the last message by its own
-// lock, each held only for single reads and writes. Growing or reshaping the same part of the
-// tree from several threads at once is not atomic (two threads creating the same missing name
-// may create two children of that name): callers serialise that themselves.
+// lock, each held only for single reads and writes (and, for a name, one match against a
+// compiled expression). Growing or reshaping the same part of the tree from several threads at
+// once is not atomic (two threads creating the same missing name may create two children of that
+// name): callers serialise that themselves.
 class OSCNode : public std::enable_shared_from_this<OSCNode> {
 public:
     using Children = MutLockArray<OSCNode>;
@@ -215,6 +217,16 @@ private:
     std::shared_ptr<OSCNode> sharedSelf();
     std::shared_ptr<OSCNode> nodeForComponents(const std::vector<std::string>& components,
                                                bool createIfMissing);
+    // Appends the children whose names the expression matches. The compiled expression is
+    // fetched from the regex cache on first need and left in `expression` for further nodes
+    // matched against the same component.
+    void addChildrenMatching(const std::string& regex,
+                             std::shared_ptr<OSCPOSIXRegExpHolder>& expression,
+                             std::vector<std::shared_ptr<OSCNode>>& list) const;
+    // Name tests made under nameLock, without copying the name out.
+    bool hasName() const;
+    bool nameIs(const std::string& wanted) const;
+    bool nameMatches(const OSCPOSIXRegExpHolder& expression) const;
 
     std::weak_ptr<OSCAddressSpace> space;
     bool isRoot = false;

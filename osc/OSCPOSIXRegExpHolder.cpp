@@ -11,12 +11,19 @@ namespace {
 std::atomic<std::uint64_t> compilations{0};
 }  // namespace
 
-std::optional<std::string> regexCString(std::string_view text) {
-    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+namespace {
+
+bool isPlainText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte != 0 && byte < 0x80;
     });
-    if (!plain) return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> regexCString(std::string_view text) {
+    if (!isPlainText(text)) return std::nullopt;
     return std::string(text);
 }
 
@@ -46,10 +53,17 @@ OSCPOSIXRegExpHolder::~OSCPOSIXRegExpHolder() {
 }
 
 bool OSCPOSIXRegExpHolder::evalAgainstString(std::optional<std::string_view> text) const {
-    if (!text) return false;
-    const auto cString = regexCString(*text);
-    if (!cString) return false;
-    return regexec(&regex, cString->c_str(), 0, nullptr, 0) == 0;
+    if (!text || !isPlainText(*text)) return false;
+#ifdef REG_STARTEND
+    // The matcher is told where the text ends, so names are matched where they lie, without a
+    // terminated copy. The text holds no NUL, so the answer is the one the copy would get.
+    regmatch_t bounds{};
+    bounds.rm_so = 0;
+    bounds.rm_eo = static_cast<regoff_t>(text->size());
+    return regexec(&regex, text->empty() ? "" : text->data(), 0, &bounds, REG_STARTEND) == 0;
+#else
+    return regexec(&regex, std::string(*text).c_str(), 0, nullptr, 0) == 0;
+#endif
 }
 
 std::string OSCPOSIXRegExpHolder::description() const {

@@ -151,16 +151,20 @@ bool posixMatchAgainstSlowRegex(std::string_view text, std::optional<std::string
 
 bool posixMatchAgainstFastRegex(std::string_view text, std::optional<std::string_view> regex) {
     if (!regex) return false;
+    const auto holder = cachedPOSIXRegExp(*regex);
+    return holder && holder->evalAgainstString(text);
+}
+
+std::shared_ptr<OSCPOSIXRegExpHolder> cachedPOSIXRegExp(std::string_view regex) {
     MutLockDict<OSCPOSIXRegExpHolder>& cache = regexCache();
-    const std::string key(*regex);
-    if (const auto holder = cache.lockObjectForKey(key)) return holder->evalAgainstString(text);
-    const auto holder = OSCPOSIXRegExpHolder::createWithString(key);
-    if (!holder) return false;
-    const bool matched = holder->evalAgainstString(text);
+    const std::string key(regex);
+    if (auto holder = cache.lockObjectForKey(key)) return holder;
+    auto holder = OSCPOSIXRegExpHolder::createWithString(key);
+    if (!holder) return nullptr;
     // Two threads meeting a new expression at once may both compile it; the later store wins and
-    // the earlier holder lives on only as long as its evaluation.
+    // the earlier holder lives on only as long as its caller keeps it.
     cache.lockSetObject(holder, key);
-    return matched;
+    return holder;
 }
 
 }  // namespace vitrine

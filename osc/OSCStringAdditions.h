@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vitrine {
+
+class OSCPOSIXRegExpHolder;
 
 // Address-string helpers shared by messages, nodes and the address space.
 // Thread safety: pure functions; safe from any thread.
@@ -64,6 +67,12 @@ bool posixMatchAgainstSlowRegex(std::string_view text, std::optional<std::string
 // logged. This is how node names are matched against wildcard address components.
 // Thread safety: may be called from any number of threads at once.
 bool posixMatchAgainstFastRegex(std::string_view text, std::optional<std::string_view> regex);
+
+// The compiled expression behind posixMatchAgainstFastRegex, for callers that match many texts
+// against one expression: one cache lookup instead of one per text. Nothing (and, as there, the
+// compiler's error logged, again on every call) for an expression that does not compile.
+// Thread safety: may be called from any number of threads at once.
+std::shared_ptr<OSCPOSIXRegExpHolder> cachedPOSIXRegExp(std::string_view regex);
 
 // --- Text from raw bytes ---
 

@@ -219,6 +219,41 @@ TEST_F(AddressSpace, DispatchesLiterallyToTheNodeItsDelegatesAndTheRoot) {
                   "-[OSCAddressSpace addDelegate:forPath:]"}));
 }
 
+// A delegate that dispatches on from its callback, as a forwarding controller does: the nested
+// dispatch collects its own live delegates while the outer one is still calling its own.
+struct Forwarder : NodeRecorder {
+    void node(OSCNode& node, const std::shared_ptr<OSCMessage>& message) override {
+        NodeRecorder::node(node, message);
+        if (const auto target = to.lock()) target->dispatchMessage(message);
+    }
+    std::weak_ptr<OSCNode> to;
+};
+
+TEST_F(AddressSpace, DelegatesMayDispatchFromTheirCallbackAndBadPatternsLogPerChildTried) {
+    const auto forwarder = std::make_shared<Forwarder>();
+    const auto after = std::make_shared<NodeRecorder>();
+    const auto below = std::make_shared<NodeRecorder>();
+    forwarder->to = at("/b/x");
+    space->addDelegate(forwarder, std::string("/a/x"));
+    space->addDelegate(after, std::string("/a/x"));
+    space->addDelegate(below, std::string("/b/x"));
+    at("/b/y");
+    for (int round = 0; round < 2; ++round) space->dispatchMessage(control("/a/x"));
+    EXPECT_EQ(forwarder->events, (std::vector<std::string>(2, "message /a/x /a/x")));
+    EXPECT_EQ(after->events, forwarder->events);
+    EXPECT_EQ(below->events, (std::vector<std::string>(2, "message /b/x /a/x")));
+
+    // A component that does not compile is refused for every named child of every node at its
+    // level, and the search ends there.
+    LogCapture capture;
+    EXPECT_FALSE(space->findNodesMatchingAddress("/./[x/z"));
+    EXPECT_EQ(
+        capture.count("\t\terr 7 while compiling regex in -[OSCPOSIXRegExpHolder initWithString:]"),
+        3u);
+    EXPECT_EQ(namesOf(space->findNodesMatchingAddress("/./x")),
+              (std::vector<std::string>{"/a/x", "/b/x"}));
+}
+
 struct DocDelegate : OSCNodeQueryDelegate {
     std::optional<std::vector<std::string>> namespaceArrayForNode(OSCNode&) override { return {}; }
     std::optional<std::string> docStringForNode(OSCNode&) override { return "the level"; }
