@@ -100,8 +100,4 @@ Bytes bytesFromHex(const std::string& hexText) {
     return out;
 }
 
-Bytes bytes(const uint8_t* data, size_t length) {
-    return Bytes(data, data + length);
-}
-
 }  // namespace vitrine::test

@@ -45,6 +45,5 @@ private:
 // "2F 6C 69 73" for logs and failure messages.
 std::string hex(const Bytes& bytes);
 Bytes bytesFromHex(const std::string& hexText);
-Bytes bytes(const uint8_t* data, size_t length);
 
 }  // namespace vitrine::test
