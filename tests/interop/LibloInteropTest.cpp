@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "basics/Log.h"
 #include "osc/OSCBundle.h"
 #include "osc/OSCOutPort.h"
 #include "osc/OSCPacket.h"
@@ -71,16 +72,6 @@ ValueList everyType() {
             OSCValue::createWithNSDataBlob(std::make_shared<const OSCData>(kBlob, kBlob + 5))};
 }
 
-void expectValues(const OSCMessage& message, const ValueList& expected) {
-    ASSERT_EQ(message.valueCount(), static_cast<int32_t>(expected.size())) << message.description();
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const auto got = message.valueAtIndex(static_cast<int32_t>(i));
-        EXPECT_TRUE(got && *got == *expected[i])
-            << "value " << i << ": " << (got ? got->description() : "none") << " instead of "
-            << expected[i]->description();
-    }
-}
-
 // The messages one datagram holds, as this library decodes them.
 std::vector<std::shared_ptr<OSCMessage>> decode(const Bytes& datagram) {
     CollectingReceiver receiver;
@@ -92,12 +83,8 @@ std::vector<std::shared_ptr<OSCMessage>> decode(const Bytes& datagram) {
 // Our datagram, sent through a sending port to 127.0.0.1 and caught there.
 Bytes sentByUs(const std::shared_ptr<OSCPacketContent>& content) {
     UdpListener listener;
-    const auto port = OSCOutPort::createWithAddress("127.0.0.1", listener.port());
-    if (const auto bundle = std::dynamic_pointer_cast<OSCBundle>(content)) {
-        port->sendThisBundle(bundle);
-    } else {
-        port->sendThisMessage(std::static_pointer_cast<OSCMessage>(content));
-    }
+    OSCOutPort::createWithAddress("127.0.0.1", listener.port())
+        ->sendThisPacket(OSCPacket::createWithContent(content));
     return listener.receive().value_or(Bytes{});
 }
 
@@ -187,8 +174,8 @@ TEST(Interop, EveryTypeBothSidesKnowReadsAsTheSameValuesEitherWay) {
         return sent;
     }));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->address(), "/all");
-    expectValues(*messages[0], everyType());
+    // Descriptions show every value in full, the same as comparing them one by one.
+    EXPECT_EQ(messages[0]->description(), messageOf("/all", everyType())->description());
     // Us to liblo: our datagram is byte for byte the one liblo makes of the same values, so it
     // reads ours as it reads its own.
     const Bytes ours = sentByUs(messageOf("/all", everyType()));
@@ -217,17 +204,13 @@ TEST(LibloToVitrine, NestedBundlesArriveInOrderWithTheirTimeTagsReadFrom2001InMi
         lo_bundle_free_recursive(outer);
         return sent;
     }));
-    ASSERT_EQ(messages.size(), 3u);
-    const Date outer = 3187296000.0 + 2147.483648;
-    const std::vector<std::tuple<std::string, Date, ValueList>> expected = {
-        {"/a", outer, {OSCValue::createWithInt(1)}},
-        {"/b", outer, {}},
-        {"/c", 200.25, {OSCValue::createWithString("x")}}};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(messages[i]->address(), std::get<0>(expected[i]));
-        EXPECT_EQ(messages[i]->timeTag(), std::get<1>(expected[i]));
-        expectValues(*messages[i], std::get<2>(expected[i]));
-    }
+    Events heard;
+    for (const auto& message : messages)
+        heard.push_back(message->description() +
+                        stringWithFormat(" at %.6f", message->timeTag().value_or(-1)));
+    EXPECT_EQ(heard, (Events{"<OSCMessage '/a', '<OSCVal i 1>'> at 3187298147.483648",
+                             "<OSCMessage '/b'> at 3187298147.483648",
+                             "<OSCMessage '/c', '<OSCVal s x>'> at 200.250000"}));
 }
 
 TEST(VitrineToLiblo, NestedBundlesDispatchInOrderWithTheTimeTagWords) {
@@ -258,7 +241,7 @@ TEST(Interop, CharactersAgreeBothWaysThoughTheirPaddingBytesDiffer) {
     const auto decoded = decode(theirs);
     ASSERT_EQ(decoded.size(), 1u);
     const auto e9 = OSCValue::createWithChar(static_cast<int8_t>(0xE9));
-    expectValues(*decoded[0], {e9});
+    EXPECT_TRUE(decoded[0]->value() && *decoded[0]->value() == *e9) << decoded[0]->description();
 
     const Bytes ours = sentByUs(messageOf("/c", {e9}));
     EXPECT_EQ(hex(ours), hex(join({field("/c"), field(",c"), word(0xFFFFFFE9)})));

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <climits>
-#include <map>
 
 #include "basics/NotificationCenter.h"
 #include "osc/OSCManager.h"
+#include "support/NotificationCount.h"
 #include "support/UdpListener.h"
 
 using namespace vitrine;
@@ -18,34 +18,12 @@ namespace {
 
 const std::string kLoopback = "127.0.0.1";
 
-// Counts the three port-list notifications that one manager posts, as "in/about/changed".
-class NotificationCount {
-public:
-    explicit NotificationCount(const std::shared_ptr<OSCManager>& manager) {
-        for (const char* name :
-             {"OSCInPortsChangedNotification", "OSCOutPortsAboutToChangeNotification",
-              "OSCOutPortsChangedNotification"}) {
-            tokens.push_back(NotificationCenter::defaultCenter().addObserver(
-                name, manager, [this, name](const Notification&) { ++counts[name]; }));
-        }
-    }
-    std::string operator()() {
-        return std::to_string(counts["OSCInPortsChangedNotification"]) + "/" +
-               std::to_string(counts["OSCOutPortsAboutToChangeNotification"]) + "/" +
-               std::to_string(counts["OSCOutPortsChangedNotification"]);
-    }
-
-private:
-    std::map<std::string, int> counts;
-    std::vector<NotificationCenter::Token> tokens;
-};
-
 }  // namespace
 
 TEST(OSCManager, OutputLabelsAreGeneratedAndKeptUnique) {
     const auto manager = OSCManager::create();
     EXPECT_EQ(manager->zeroConfManager()->serviceTypeString(), "_osc._udp");
-    NotificationCount notes(manager);
+    test::NotificationCount notes(manager);
     // Two ports may share a destination; each gets the next free generated label.
     const auto first = manager->createNewOutputToAddress(kLoopback, 10000);
     const auto second = manager->createNewOutputToAddress(kLoopback, 10000);
@@ -71,7 +49,7 @@ TEST(OSCManager, RemovingOutputsTakesThatPortAndAnnouncesEveryAttempt) {
     const auto a = manager->createNewOutputToAddress(kLoopback, 10000, "a");
     manager->createNewOutputToAddress(kLoopback, 10001, "b");
     const auto c = manager->createNewOutputToAddress(kLoopback, 10002, "c");
-    NotificationCount notes(manager);
+    test::NotificationCount notes(manager);
     manager->removeOutputWithLabel("b");
     EXPECT_EQ(manager->outPortArray()->lockCreateArrayCopy(), (Outputs{a, c}));
     manager->removeOutputWithLabel("b");

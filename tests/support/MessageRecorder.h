@@ -13,14 +13,13 @@
 
 namespace vitrine::test {
 
-// A receiving port's (or a manager's) delegate that keeps every message with the thread and
-// moment it arrived on, and lets a test wait for a number of them.
+// A receiving port's (or a manager's) delegate that keeps every message with the thread it
+// arrived on, and lets a test wait for a number of them.
 class MessageRecorder : public OSCInPortDelegate, public OSCManagerDelegate {
 public:
     struct Arrival {
         std::shared_ptr<OSCMessage> message;
         std::thread::id thread;
-        std::chrono::steady_clock::time_point when;
     };
 
     void receivedOSCMessage(const std::shared_ptr<OSCMessage>& message) override {
@@ -32,8 +31,7 @@ public:
         if (hook) hook(message);
         {
             std::lock_guard guard(lock);
-            arrivals.push_back(
-                {message, std::this_thread::get_id(), std::chrono::steady_clock::now()});
+            arrivals.push_back({message, std::this_thread::get_id()});
         }
         changed.notify_all();
     }

@@ -15,7 +15,7 @@ namespace vitrine::test {
 // The datagram a packet of `content` puts on the wire.
 inline Bytes encoded(const std::shared_ptr<const OSCPacketContent>& content) {
     const auto packet = OSCPacket::createWithContent(content);
-    return packet ? bytes(packet->payload(), static_cast<size_t>(packet->bufferLength())) : Bytes{};
+    return packet ? Bytes(packet->payload(), packet->payload() + packet->bufferLength()) : Bytes{};
 }
 
 inline std::shared_ptr<OSCMessage> numbered(const std::string& address, int32_t number) {

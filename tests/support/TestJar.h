@@ -28,7 +28,6 @@ struct TestJar : XJObject {
     int compare(const TestJar& other) const { return name.compare(other.name); }
 
     std::string name;
-    int calls = 0;
     std::atomic<bool> alive{true};
     std::atomic<int>* destroyed;
 };

@@ -59,12 +59,6 @@ std::optional<Bytes> UdpListener::receiveFrom(sockaddr_in& from,
     return buffer;
 }
 
-std::vector<Bytes> UdpListener::drain(std::chrono::milliseconds quiet) {
-    std::vector<Bytes> all;
-    while (auto datagram = receive(quiet)) all.push_back(std::move(*datagram));
-    return all;
-}
-
 std::vector<Bytes> UdpListener::takeArrived() {
     static const Bytes marker{'\0', 'm', 'a', 'r', 'k', 'e', 'r', '\0'};
     sendTo(boundPort, marker);
@@ -104,10 +98,6 @@ Bytes bytesFromHex(const std::string& hexText) {
         }
     }
     return out;
-}
-
-Bytes bytes(const uint8_t* data, size_t length) {
-    return Bytes(data, data + length);
 }
 
 }  // namespace vitrine::test

@@ -29,8 +29,6 @@ public:
     // The next datagram with the sender's address, or nothing.
     std::optional<Bytes> receiveFrom(
         sockaddr_in& from, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
-    // Every datagram that arrives until none has come for `quiet`, for senders on other threads.
-    std::vector<Bytes> drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
     // Every datagram that reached the socket before this call, without waiting for quiet: the
     // listener sends itself a marker, and the loopback delivers a datagram before its sendto()
     // returns, so whatever was sent earlier is queued ahead of the marker.
@@ -47,6 +45,5 @@ private:
 // "2F 6C 69 73" for logs and failure messages.
 std::string hex(const Bytes& bytes);
 Bytes bytesFromHex(const std::string& hexText);
-Bytes bytes(const uint8_t* data, size_t length);
 
 }  // namespace vitrine::test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -117,9 +118,7 @@ TEST(OscSend, BadCommandsExitWith2AndSendNothingHelpGoesToStandardOutput) {
     for (const auto& [line, error] : cases) {
         SCOPED_TRACE(line.substr(0, 80));
         auto words = wordsOf(line);
-        for (auto& w : words) {
-            if (w == "PORT") w = port;
-        }
+        std::replace(words.begin(), words.end(), std::string("PORT"), port);
         EXPECT_EQ(runTool(words), std::make_tuple(2, "", "osc-send: " + error + "\n" + usage));
     }
     EXPECT_EQ(runTool({"--help", "127.0.0.1"}), std::make_tuple(0, SendCommand::usage(), ""));

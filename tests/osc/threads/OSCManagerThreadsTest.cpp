@@ -7,6 +7,7 @@
 #include "basics/NotificationCenter.h"
 #include "osc/OSCManager.h"
 #include "support/MessageRecorder.h"
+#include "support/NotificationCount.h"
 #include "support/OscWire.h"
 
 using namespace vitrine;
@@ -14,18 +15,16 @@ using namespace std::chrono_literals;
 
 TEST(OSCManagerThreads, AnInputPortNumberOrLabelIsTakenOnlyOnce) {
     const auto manager = OSCManager::create();
-    std::atomic<int> notes{0};
-    const auto token = NotificationCenter::defaultCenter().addObserver(
-        "OSCInPortsChangedNotification", manager, [&](const Notification&) { ++notes; });
+    test::NotificationCount notes(manager);
     const auto first = manager->createNewInputForPort(0, std::string("stage"));
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->_threadRunning());
     EXPECT_EQ(first->delegate(), manager);
-    EXPECT_EQ(notes.load(), 1);
+    EXPECT_EQ(notes(), "1/0/0");
     // A second input on the same port, or under the same label, is refused without a word.
     EXPECT_EQ(manager->createNewInputForPort(first->port()), nullptr);
     EXPECT_EQ(manager->createNewInputForPort(0, std::string("stage")), nullptr);
-    EXPECT_EQ(notes.load(), 1);
+    EXPECT_EQ(notes(), "1/0/0");
     const auto second = manager->createNewInputForPort(0);
     EXPECT_EQ(manager->findInputWithLabel(second->portLabel()), second);
     EXPECT_EQ(manager->findInputsWithLabel(std::string("stage")),
@@ -41,7 +40,7 @@ TEST(OSCManagerThreads, AnInputPortNumberOrLabelIsTakenOnlyOnce) {
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->createSnapshot(), snapshot);
     manager->deleteAllInputs();
-    EXPECT_EQ(notes.load(), 5);  // two made, one removed twice, one re-made, all deleted
+    EXPECT_EQ(notes(), "5/0/0");  // two made, one removed twice, one re-made, all deleted
     EXPECT_FALSE(again->_threadRunning());
     EXPECT_EQ(manager->inPortArray()->lockCount(), 0u);
 }

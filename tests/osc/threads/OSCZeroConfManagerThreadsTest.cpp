@@ -10,6 +10,7 @@
 #include "basics/RunLoop.h"
 #include "osc/OSCManager.h"
 #include "osc/OSCMemoryZeroConfNetwork.h"
+#include "support/NotificationCount.h"
 
 using namespace vitrine;
 using namespace std::chrono_literals;
@@ -49,12 +50,7 @@ protected:
 }  // namespace
 
 TEST_F(ZeroConf, RemoteNamesakeRenamesLocalPortThenMovesThenVanishes) {
-    int about = 0, changed = 0;
-    auto& centre = NotificationCenter::defaultCenter();
-    const auto a = centre.addObserver("OSCOutPortsAboutToChangeNotification", manager,
-                                      [&](const Notification&) { ++about; });
-    const auto c = centre.addObserver("OSCOutPortsChangedNotification", manager,
-                                      [&](const Notification&) { ++changed; });
+    test::NotificationCount notes(manager);
     // An IPv6 address ahead of the IPv4 one is passed over.
     network->announce("Jars", {Net::ipv6Loopback(9000), Net::ipv4("192.0.2.77", 9000)});
     ASSERT_TRUE(
@@ -73,8 +69,7 @@ TEST_F(ZeroConf, RemoteNamesakeRenamesLocalPortThenMovesThenVanishes) {
 
     network->vanish("Jars");
     ASSERT_TRUE(loop->runUntil([&] { return manager->outPortArray()->lockCount() == 0u; }, 5s));
-    EXPECT_EQ(about, 2);
-    EXPECT_EQ(changed, 2);
+    EXPECT_EQ(notes(), "0/2/2");
     EXPECT_EQ(domain()->servicesArray()->lockCount(), 0u);
 }
 
