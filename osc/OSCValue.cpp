@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 #include "basics/Log.h"
+#include "osc/OSCTrailingBytes.h"
 
 namespace vitrine {
 
@@ -116,9 +120,38 @@ namespace {
 thread_local OSCValue::Batch* openBatch = nullptr;
 }
 
+struct OSCValue::Block::Slots {
+    // Read at construction, once the allocator has said where the slots start.
+    explicit Slots(uint8_t* const& start) : first(reinterpret_cast<OSCValue*>(start)) {}
+    ~Slots() {
+        for (size_t i = made; i-- > 0;) {
+            // A number's storage is simply let go: its payload has nothing to release, and the
+            // destructor would still be a visit of the variant per value.
+            if (!ownsNothing(first[i].value)) std::destroy_at(first + i);
+        }
+    }
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+
+    static bool ownsNothing(const Payload& payload) {
+        static constexpr auto kTrivial = []<size_t... I>(std::index_sequence<I...>) {
+            return std::array<bool, sizeof...(I)>{
+                std::is_trivially_destructible_v<std::variant_alternative_t<I, Payload>>...};
+        }(std::make_index_sequence<std::variant_size_v<Payload>>{});
+        return !payload.valueless_by_exception() && kTrivial[payload.index()];
+    }
+
+    OSCValue* const first;
+    size_t made = 0;
+};
+
 OSCValue::Block::Block(size_t room) {
     if (room == 0) return;
-    slots = std::make_shared<std::optional<OSCValue>[]>(room);
+    // The slots are allocated with the count in one piece; nothing is constructed in them yet.
+    uint8_t* bytes = nullptr;
+    slots = std::allocate_shared<Slots>(WithTrailingBytes<Slots>(room * sizeof(OSCValue), &bytes),
+                                        bytes);
+    first = slots->first;
     capacity = room;
 }
 
@@ -142,9 +175,12 @@ std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, std::in_place_type_t
                                          Arg&& payload) {
     if (Batch* batch = openBatch; batch && !batch->block->full()) {
         Block& block = *batch->block;
-        std::optional<OSCValue>& slot = block.slots[block.used++];
-        slot.emplace(Private{}, type, kind, std::forward<Arg>(payload));
-        return std::shared_ptr<OSCValue>(block.slots, &*slot);
+        OSCValue* const slot =
+            std::construct_at(block.first + block.used, Private{}, type, kind,
+                              std::forward<Arg>(payload));
+        ++block.used;
+        ++block.slots->made;
+        return std::shared_ptr<OSCValue>(block.slots, slot);
     }
     return std::make_shared<OSCValue>(Private{}, type, kind, std::forward<Arg>(payload));
 }
