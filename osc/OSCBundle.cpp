@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kParseMethod =
     "+[OSCBundle parseRawBuffer:ofMaxLength:toInPort:inheritedTimeTag:fromAddr:port:]";
 constexpr size_t kHeaderLength = 16;
+constexpr size_t kFirstRoom = 8;
 constexpr uint32_t kImmediateMicroseconds = 1;
 
 void writeTimeTag(OSCByteWriter& out, const std::optional<Date>& date) {
@@ -76,14 +77,17 @@ bool OSCBundle::holds(const OSCBundle* bundle) const {
     return false;
 }
 
-void OSCBundle::addElement(const Element& element) {
+void OSCBundle::addElement(Element element) {
     if (!element) return;
     if (const auto* nested = dynamic_cast<const OSCBundle*>(element.get())) {
         if (nested == this || nested->holds(this)) return;
     } else if (!dynamic_cast<const OSCMessage*>(element.get())) {
         return;
     }
-    elements.push_back(element);
+    // Bundles are mostly a handful of messages: room for several at once rather than growing
+    // through 1, 2 and 4.
+    if (elements.empty()) elements.reserve(kFirstRoom);
+    elements.push_back(std::move(element));
 }
 
 void OSCBundle::addElementArray(const std::vector<Element>& list) {

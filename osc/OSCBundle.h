@@ -43,8 +43,9 @@ public:
 
     // Appends messages and bundles (and classes derived from them); anything else, an empty
     // pointer, this bundle itself and any bundle that already holds this one are ignored, so a
-    // bundle never contains itself and its length stays finite.
-    void addElement(const Element& element);
+    // bundle never contains itself and its length stays finite. Taken by value: an element
+    // handed over as a temporary is moved in, without a reference count going up and down.
+    void addElement(Element element);
     // addElement for each, in order; an empty list does nothing.
     void addElementArray(const std::vector<Element>& elements);
 

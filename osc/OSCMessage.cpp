@@ -109,9 +109,9 @@ void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
     addValue(OSCValue::createWithNSDataBlob(std::move(data)));
 }
 
-void OSCMessage::addValue(std::shared_ptr<OSCValue> newValue) {
+void OSCMessage::addFirstOrIrregularValue(std::shared_ptr<OSCValue> newValue) {
     if (!newValue) return;
-    if (newValue->type() == OSCValArray || newValue->type() == OSCValUnknown) irregularTags = true;
+    if (!isPlainValue(*newValue)) irregularTags = true;
     if (count == 0) {
         single = std::move(newValue);
     } else if (count == 1) {

@@ -82,8 +82,16 @@ public:
     void addBOOL(bool flag);
     // The blob shares the buffer.
     void addNSDataBlob(std::shared_ptr<const OSCData> data);
-    // An empty pointer is ignored.
-    void addValue(std::shared_ptr<OSCValue> newValue);
+    // An empty pointer is ignored. The common case, a plain value joining a list that is already
+    // there, is inline: it is what every decoded and every built value goes through.
+    void addValue(std::shared_ptr<OSCValue> newValue) {
+        if (count >= 2 && newValue && isPlainValue(*newValue)) {
+            values->push_back(std::move(newValue));
+            ++count;
+        } else {
+            addFirstOrIrregularValue(std::move(newValue));
+        }
+    }
     // Room for `expected` values in all, so that appending them grows the list at most once;
     // a hint only, which changes nothing a reader can see.
     void reserveValues(int32_t expected);
@@ -175,6 +183,11 @@ private:
         size_t size() const { return base.size() + suffix.size(); }
     };
     WrittenAddress writtenAddress() const;
+    // A value with exactly one tag (anything but an array, or a value of no known type).
+    static bool isPlainValue(const OSCValue& value) {
+        return value.type() != OSCValArray && value.type() != OSCValUnknown;
+    }
+    void addFirstOrIrregularValue(std::shared_ptr<OSCValue> newValue);
     static const std::shared_ptr<OSCValue>& none();
     // Room for the next value this message makes: blocks of 4, then twice what the message
     // holds, so that a message built value by value allocates about log2(n) times, not n.

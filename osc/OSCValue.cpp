@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 #include "basics/Log.h"
+#include "osc/OSCTrailingBytes.h"
 
 namespace vitrine {
 
@@ -116,9 +120,38 @@ namespace {
 thread_local OSCValue::Batch* openBatch = nullptr;
 }
 
+struct OSCValue::Block::Slots {
+    // Read at construction, once the allocator has said where the slots start.
+    explicit Slots(uint8_t* const& start) : first(reinterpret_cast<OSCValue*>(start)) {}
+    ~Slots() {
+        for (size_t i = made; i-- > 0;) {
+            // A number's storage is simply let go: its payload has nothing to release, and the
+            // destructor would still be a visit of the variant per value.
+            if (!ownsNothing(first[i].value)) std::destroy_at(first + i);
+        }
+    }
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+
+    static bool ownsNothing(const Payload& payload) {
+        static constexpr auto kTrivial = []<size_t... I>(std::index_sequence<I...>) {
+            return std::array<bool, sizeof...(I)>{
+                std::is_trivially_destructible_v<std::variant_alternative_t<I, Payload>>...};
+        }(std::make_index_sequence<std::variant_size_v<Payload>>{});
+        return !payload.valueless_by_exception() && kTrivial[payload.index()];
+    }
+
+    OSCValue* const first;
+    size_t made = 0;
+};
+
 OSCValue::Block::Block(size_t room) {
     if (room == 0) return;
-    slots = std::make_shared<std::optional<OSCValue>[]>(room);
+    // The slots are allocated with the count in one piece; nothing is constructed in them yet.
+    uint8_t* bytes = nullptr;
+    slots = std::allocate_shared<Slots>(WithTrailingBytes<Slots>(room * sizeof(OSCValue), &bytes),
+                                        bytes);
+    first = slots->first;
     capacity = room;
 }
 
@@ -142,9 +175,12 @@ std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, std::in_place_type_t
                                          Arg&& payload) {
     if (Batch* batch = openBatch; batch && !batch->block->full()) {
         Block& block = *batch->block;
-        std::optional<OSCValue>& slot = block.slots[block.used++];
-        slot.emplace(Private{}, type, kind, std::forward<Arg>(payload));
-        return std::shared_ptr<OSCValue>(block.slots, &*slot);
+        OSCValue* const slot =
+            std::construct_at(block.first + block.used, Private{}, type, kind,
+                              std::forward<Arg>(payload));
+        ++block.used;
+        ++block.slots->made;
+        return std::shared_ptr<OSCValue>(block.slots, slot);
     }
     return std::make_shared<OSCValue>(Private{}, type, kind, std::forward<Arg>(payload));
 }
@@ -384,7 +420,9 @@ struct OSCValue::TypeFacts {
     int64_t (*variableLength)(const OSCValue&) = nullptr;
     // The tag(s) and the data; padding included.
     void (*write)(const OSCValue&, OSCByteWriter& tags, OSCByteWriter& data) = nullptr;
-    // A value made from its type's fixed number of received bytes (fixed-size types only).
+    // A value made from its type's fixed number of received bytes (fixed-size types only). The
+    // number rows make it in place themselves rather than through their createWith...: a received
+    // "/list" reads a dozen of them, and the extra call was a tenth of each.
     std::shared_ptr<OSCValue> (*read)(uint8_t tag, const uint8_t* data) = nullptr;
     std::string (*describe)(const OSCValue&) = nullptr;
     std::string (*lengthy)(const OSCValue&) = nullptr;
@@ -436,7 +474,9 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              tags.put8('i');
              data.put32(static_cast<uint32_t>(v.intValue()));
          },
-         [](uint8_t, const uint8_t* p) { return createWithInt(static_cast<int32_t>(wire32(p))); },
+         [](uint8_t, const uint8_t* p) {
+             return make(OSCValInt, std::in_place_type<int32_t>, static_cast<int32_t>(wire32(p)));
+         },
          [](const V& v) { return stringWithFormat("<OSCVal i %d>", v.intValue()); },
          [](const V& v) { return stringWithFormat("integer %d", v.intValue()); },
          [](const V& v) { return static_cast<double>(v.intValue()); }, nullptr},
@@ -446,7 +486,9 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              tags.put8('f');
              data.put32(bitsOf<uint32_t>(v.floatValue()));
          },
-         [](uint8_t, const uint8_t* p) { return createWithFloat(std::bit_cast<float>(wire32(p))); },
+         [](uint8_t, const uint8_t* p) {
+             return make(OSCValFloat, std::in_place_type<float>, std::bit_cast<float>(wire32(p)));
+         },
          [](const V& v) {
              return stringWithFormat("<OSCVal f %f>", static_cast<double>(v.floatValue()));
          },
@@ -473,7 +515,9 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              tags.put8('t');
              data.put64(payloadOr<uint64_t>(v.value, 0));
          },
-         [](uint8_t, const uint8_t* p) { return createWithTimeSeconds(wire32(p), wire32(p + 4)); },
+         [](uint8_t, const uint8_t* p) {
+             return make(OSCValTimeTag, std::in_place_type<uint64_t>, wire64(p));
+         },
          [](const V& v) {
              const OSCTimeValue time = v.timeValue();
              return stringWithFormat("<OSCVal t: %lld-%lld>", static_cast<long long>(time.seconds),
@@ -492,7 +536,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              data.put64(static_cast<uint64_t>(v.longLongValue()));
          },
          [](uint8_t, const uint8_t* p) {
-             return createWithLongLong(static_cast<int64_t>(wire64(p)));
+             return make(OSCValInt64, std::in_place_type<int64_t>, static_cast<int64_t>(wire64(p)));
          },
          [](const V& v) {
              return stringWithFormat("<OSCVal h: %lld>", static_cast<long long>(v.longLongValue()));
@@ -509,7 +553,7 @@ const OSCValue::TypeFacts& OSCValue::facts(OSCValueType type) {
              data.put64(bitsOf<uint64_t>(v.doubleValue()));
          },
          [](uint8_t, const uint8_t* p) {
-             return createWithDouble(std::bit_cast<double>(wire64(p)));
+             return make(OSCValDouble, std::in_place_type<double>, std::bit_cast<double>(wire64(p)));
          },
          [](const V& v) { return stringWithFormat("<OSCVal d: %f>", v.doubleValue()); },
          [](const V& v) { return stringWithFormat("64-bit Float %f", v.doubleValue()); },

@@ -164,7 +164,11 @@ public:
 
     private:
         friend class OSCValue;
-        std::shared_ptr<std::optional<OSCValue>[]> slots;
+        // The shared part: the count of values made, with their slots right behind it in the
+        // same allocation. Only the values made are ever constructed or destroyed.
+        struct Slots;
+        std::shared_ptr<Slots> slots;
+        OSCValue* first = nullptr;
         size_t used = 0;
         size_t capacity = 0;
     };

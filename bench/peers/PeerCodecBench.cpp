@@ -13,6 +13,7 @@
 #include <oscpack/osc/OscPacketListener.h>
 #include <oscpack/osc/OscReceivedElements.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include "AllocationCounter.h"
 #include "PeerDispatchBench.h"
 #include "osc/OSCBundle.h"
+#include "osc/OSCByteReader.h"
 #include "osc/OSCMessage.h"
 #include "osc/OSCMessageReceiver.h"
 #include "osc/OSCPacket.h"
@@ -316,6 +318,90 @@ struct LoServer {
     LoSum total;
 };
 
+// ---- the floors: what the design's rules cost on their own (not counted in the table's ratios)
+
+// The wire layer alone: a datagram walked with the parser's bounds-checked reader and tag table,
+// every argument read into plain locals, nothing made. The digest is the one the readers above
+// compute (the "/list" sum, the mixed digest), so the walk is checked like a decoder.
+int64_t walkWire(const Bytes& bytes) {
+    const OSCByteReader in({bytes.data(), bytes.size()});
+    const auto addressEnd = in.findNul(0);
+    if (!addressEnd) return -1;
+    const size_t tagStart = OSCByteReader::nextMultipleOf4Above(*addressEnd);
+    if (in.byteAt(tagStart) != uint8_t{','}) return -1;
+    const auto tagEnd = in.findNul(tagStart + 1);
+    if (!tagEnd) return -1;
+    size_t at = OSCByteReader::nextMultipleOf4Above(*tagEnd);
+    int64_t digest = 0;
+    for (size_t t = tagStart + 1; t < *tagEnd; ++t) {
+        const OSCValueType type = OSCValue::typeForTag(in.data()[t]);
+        if (type == OSCValString) {
+            const auto nul = in.findNul(at);
+            if (!nul) return -1;
+            digest += static_cast<int64_t>(*nul - at);
+            at = OSCByteReader::nextMultipleOf4Above(*nul);
+        } else if (type == OSCValBlob) {
+            const auto size = in.readUInt32(at);
+            if (!size || *size > in.remaining(at + 4)) return -1;
+            digest += *size;
+            at = OSCByteReader::roundUp4(at + 4 + *size);
+        } else if (OSCValue::wireDataSize(type) == 4) {
+            const auto word = in.readUInt32(at);
+            if (!word) return -1;
+            digest += type == OSCValFloat ? static_cast<int64_t>(std::bit_cast<float>(*word))
+                                          : static_cast<int32_t>(*word);
+            at += 4;
+        } else if (OSCValue::wireDataSize(type) == 8) {
+            const auto word = in.readUInt64(at);
+            if (!word) return -1;
+            digest += type == OSCValDouble ? static_cast<int64_t>(std::bit_cast<double>(*word))
+                                           : static_cast<int64_t>(*word);
+            at += 8;
+        } else {
+            return -1;
+        }
+    }
+    return digest;
+}
+
+// The ownership alone, as the parser hands values out: one block, each value a shared_ptr
+// aliasing it, collected in a value list.
+void ownListValues(OSCValue::ValueList& list) {
+    const OSCValue::Batch batch(kListCount);
+    list.reserve(kListCount);
+    for (int i = 1; i <= kListCount; ++i) list.push_back(OSCValue::createWithInt(i));
+}
+
+// Everything a decoded message is (the message, its block of values, its value list), made
+// without looking at the wire.
+std::shared_ptr<OSCMessage> ownMessage(std::string address, int values) {
+    auto message = OSCMessage::createFast(std::move(address), false, OSCMessageTypeControl,
+                                          OSCQueryTypeUnknown, 0, 0);
+    message->reserveValues(values);
+    return message;
+}
+
+std::shared_ptr<OSCMessage> ownListMessage() {
+    auto message = ownMessage("/list", kListCount);
+    const OSCValue::Batch batch(kListCount);
+    for (int i = 1; i <= kListCount; ++i) message->addValue(OSCValue::createWithInt(i));
+    return message;
+}
+
+std::shared_ptr<OSCMessage> ownMixedMessage() {
+    auto message = ownMessage("/mixed", 7);
+    const OSCValue::Batch batch(7);
+    message->addValue(OSCValue::createWithInt(1));
+    message->addValue(OSCValue::createWithFloat(0.5f));
+    message->addValue(OSCValue::createWithString(std::string("hello")));
+    message->addValue(OSCValue::createWithNSDataBlob(
+        std::make_shared<const OSCData>(std::begin(kBlob), std::end(kBlob))));
+    message->addValue(OSCValue::createWithLongLong(kLong));
+    message->addValue(OSCValue::createWithDouble(kPi));
+    message->addValue(OSCValue::createWithTimeSeconds(kTagSeconds, kTagMicroseconds));
+    return message;
+}
+
 // ---- the cross-checks
 
 int failures = 0;
@@ -394,6 +480,12 @@ void crossCheck(const Bytes& list, const Bytes& mixed, const Bytes& bundle) {
     expect(m && loReadMixed(m).right(), "liblo reads mixed");
     expect(m && loDigestMixed(m) == loReadMixed(m).digest(), "liblo digests mixed");
     if (m) lo_message_free(m);
+    expect(walkWire(list) == kListSum, "the wire walk reads /list");
+    expect(vm && walkWire(mixed) == readMixed(*vm).digest(), "the wire walk reads mixed");
+    expect(readList(*ownListMessage()) == kListSum, "the owned /list holds its values");
+    expect(vm && digestMixed(*ownMixedMessage()) == digestMixed(*vm),
+           "the owned mixed message holds its values");
+
     LoServer server;
     copy = bundle;
     lo_server_dispatch_data(server.server, copy.data(), copy.size());
@@ -532,6 +624,18 @@ VITRINE_CASE(Memcpy72, uint8_t out[72]; for (auto _ : state) {
     benchmark::ClobberMemory();
 })
 
+VITRINE_CASE(FloorWireList, for (auto _ : state) { benchmark::DoNotOptimize(walkWire(gList)); })
+VITRINE_CASE(FloorWireMixed, for (auto _ : state) { benchmark::DoNotOptimize(walkWire(gMixed)); })
+VITRINE_CASE(FloorOwnListValues, for (auto _ : state) {
+    OSCValue::ValueList list;
+    ownListValues(list);
+    benchmark::DoNotOptimize(list.data());
+})
+VITRINE_CASE(FloorOwnListMessage,
+             for (auto _ : state) { benchmark::DoNotOptimize(readList(*ownListMessage())); })
+VITRINE_CASE(FloorOwnMixedMessage,
+             for (auto _ : state) { benchmark::DoNotOptimize(digestMixed(*ownMixedMessage())); })
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -571,6 +675,11 @@ int main(int argc, char** argv) {
     }
     bench::registerDispatchCases();
     benchmark::RegisterBenchmark("memcpy72/floor", Memcpy72);
+    benchmark::RegisterBenchmark("floor/wire_list", FloorWireList);
+    benchmark::RegisterBenchmark("floor/wire_mixed", FloorWireMixed);
+    benchmark::RegisterBenchmark("floor/own_list_values", FloorOwnListValues);
+    benchmark::RegisterBenchmark("floor/own_list_message", FloorOwnListMessage);
+    benchmark::RegisterBenchmark("floor/own_mixed_message", FloorOwnMixedMessage);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

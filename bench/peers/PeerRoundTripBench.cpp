@@ -3,6 +3,10 @@
 // under test receives it through its own receiving loop, hands it to a handler, and the handler
 // sends it back through the peer's own sending path:
 //   raw                plain POSIX sockets on both sides (the floor);
+//   raw_poll           the same, with a wait bounded at 1 ms (ppoll) before each read, as a
+//                      receiving port must wait (the floor under that rule);
+//   raw_poll_drain     the same, and before each answer one read that does not block finds the
+//                      socket empty, as a receiving port with drain wait 0 confirms its drain;
 //   vitrine_default    an OSCInPort with the design's settings (10 ms between passes, 1 ms drain
 //                      wait) whose delegate answers through an OSCOutPort;
 //   vitrine_fastest    the same with interval 0 and drain wait 0;
@@ -16,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <oscpack/ip/IpEndpointName.h>
 #include <oscpack/ip/UdpSocket.h>
 #include <oscpack/osc/OscOutboundPacketStream.h>
@@ -109,15 +114,26 @@ public:
 
 class RawPeer : public Peer {
 public:
-    explicit RawPeer(uint16_t client) {
+    enum class Wait { none, poll, pollAndDrain };
+
+    explicit RawPeer(uint16_t client, Wait wait = Wait::none) {
         if (!socket.ready()) return;
         // The receive timeout lets the thread notice the end without a datagram to wake it.
         socket.setReceiveTimeout(std::chrono::milliseconds(100));
-        thread = std::jthread([this, destination = loopback(client)](std::stop_token stop) {
+        thread = std::jthread([this, wait, destination = loopback(client)](std::stop_token stop) {
             uint8_t buffer[2048];
+            uint8_t spare[4];
             while (!stop.stop_requested()) {
+                if (wait != Wait::none) {
+                    pollfd waited{socket.fd, POLLIN, 0};
+                    const timespec timeout{0, 1000000};
+                    if (::ppoll(&waited, 1, &timeout, nullptr) <= 0) continue;
+                }
                 const ssize_t length = ::recv(socket.fd, buffer, sizeof buffer, 0);
                 if (length <= 0) continue;
+                // The read that finds the socket empty comes before the answer, as in a
+                // receiving port's pass; only one datagram is ever in flight.
+                if (wait == Wait::pollAndDrain) ::recv(socket.fd, spare, sizeof spare, MSG_DONTWAIT);
                 ::sendto(socket.fd, buffer, static_cast<size_t>(length), 0,
                          reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
             }
@@ -305,6 +321,16 @@ void roundTrips(benchmark::State& state, MakePeer makePeer) {
 void Raw(benchmark::State& state) {
     roundTrips(state, [](uint16_t client) { return std::make_unique<RawPeer>(client); });
 }
+void RawPoll(benchmark::State& state) {
+    roundTrips(state, [](uint16_t client) {
+        return std::make_unique<RawPeer>(client, RawPeer::Wait::poll);
+    });
+}
+void RawPollDrain(benchmark::State& state) {
+    roundTrips(state, [](uint16_t client) {
+        return std::make_unique<RawPeer>(client, RawPeer::Wait::pollAndDrain);
+    });
+}
 void VitrineDefault(benchmark::State& state) {
     roundTrips(state,
                [](uint16_t client) { return std::make_unique<VitrinePeer>(client, false); });
@@ -345,6 +371,8 @@ int main(int argc, char** argv) {
         int64_t divisor;  // the design's defaults take about 11 ms a round trip: fewer of them
     };
     const Case cases[] = {{"roundtrip/raw", Raw, 1},
+                          {"roundtrip/raw_poll", RawPoll, 1},
+                          {"roundtrip/raw_poll_drain", RawPollDrain, 1},
                           {"roundtrip/vitrine_default", VitrineDefault, 10},
                           {"roundtrip/vitrine_fastest", VitrineFastest, 1},
                           {"roundtrip/liblo", Liblo, 1},
