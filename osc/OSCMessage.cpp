@@ -75,29 +75,32 @@ size_t OSCMessage::nextBlockCapacity() const {
     return held == 0 ? kFirst : std::min(2 * held, kLargest);
 }
 
+OSCValue::Block& OSCMessage::roomForValue() {
+    if (valueBlock.full()) valueBlock = OSCValue::Block(nextBlockCapacity());
+    return valueBlock;
+}
+
 void OSCMessage::addInt(int32_t number) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithInt(number));
+    addValue(OSCValue::placeIn(roomForValue(), number));
 }
 
 void OSCMessage::addFloat(float number) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithFloat(number));
+    addValue(OSCValue::placeIn(roomForValue(), number));
 }
 
+// The absent string, colour and blob go the factories' way, which log (or not) as they always do.
 void OSCMessage::addString(const std::optional<std::string>& text) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithString(text));
+    if (!text) return addValue(OSCValue::createWithString(text));
+    addValue(OSCValue::placeIn(roomForValue(), std::make_shared<const std::string>(*text)));
 }
 
 void OSCMessage::addDouble(double number) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithDouble(number));
+    addValue(OSCValue::placeIn(roomForValue(), number));
 }
 
 void OSCMessage::addColor(const std::optional<OSCColor>& color) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithColor(color));
+    if (!color) return addValue(OSCValue::createWithColor(color));
+    addValue(OSCValue::placeIn(roomForValue(), std::make_shared<const OSCColor>(*color)));
 }
 
 void OSCMessage::addBOOL(bool flag) {
@@ -105,8 +108,8 @@ void OSCMessage::addBOOL(bool flag) {
 }
 
 void OSCMessage::addNSDataBlob(std::shared_ptr<const OSCData> data) {
-    const OSCValue::Batch place(valueBlock, nextBlockCapacity());
-    addValue(OSCValue::createWithNSDataBlob(std::move(data)));
+    if (!data) return;
+    addValue(OSCValue::placeIn(roomForValue(), std::move(data)));
 }
 
 void OSCMessage::addFirstOrIrregularValue(std::shared_ptr<OSCValue> newValue) {

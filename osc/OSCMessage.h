@@ -192,6 +192,8 @@ private:
     // Room for the next value this message makes: blocks of 4, then twice what the message
     // holds, so that a message built value by value allocates about log2(n) times, not n.
     size_t nextBlockCapacity() const;
+    // The message's block, first replaced by a new one when it is full.
+    OSCValue::Block& roomForValue();
     int64_t typeTagCount() const;  // the comma plus every value's tags
     std::string describeValues() const;
     static std::shared_ptr<OSCMessage> createAnswerForMessage(

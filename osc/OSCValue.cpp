@@ -155,13 +155,8 @@ OSCValue::Block::Block(size_t room) {
     capacity = room;
 }
 
-OSCValue::Batch::Batch(size_t capacity) : previous(openBatch), own(capacity), block(&own) {
+OSCValue::Batch::Batch(size_t capacity) : previous(openBatch), own(capacity) {
     if (capacity) openBatch = this;
-}
-
-OSCValue::Batch::Batch(Block& shared, size_t capacity) : previous(openBatch), block(&shared) {
-    if (shared.full()) shared = Block(capacity);
-    if (!shared.full()) openBatch = this;
 }
 
 OSCValue::Batch::~Batch() {
@@ -171,18 +166,48 @@ OSCValue::Batch::~Batch() {
 // The payload is built where the value lives, never moved there: a moved variant is a visit, and
 // a received "/list" makes a dozen values.
 template <typename T, typename Arg>
+std::shared_ptr<OSCValue> OSCValue::place(Block& block, OSCValueType type,
+                                          std::in_place_type_t<T> kind, Arg&& payload) {
+    OSCValue* const slot = std::construct_at(block.first + block.used, Private{}, type, kind,
+                                             std::forward<Arg>(payload));
+    ++block.used;
+    ++block.slots->made;
+    return std::shared_ptr<OSCValue>(block.slots, slot);
+}
+
+template <typename T, typename Arg>
 std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, std::in_place_type_t<T> kind,
                                          Arg&& payload) {
-    if (Batch* batch = openBatch; batch && !batch->block->full()) {
-        Block& block = *batch->block;
-        OSCValue* const slot =
-            std::construct_at(block.first + block.used, Private{}, type, kind,
-                              std::forward<Arg>(payload));
-        ++block.used;
-        ++block.slots->made;
-        return std::shared_ptr<OSCValue>(block.slots, slot);
-    }
+    if (Batch* batch = openBatch; batch && !batch->own.full())
+        return place(batch->own, type, kind, std::forward<Arg>(payload));
     return std::make_shared<OSCValue>(Private{}, type, kind, std::forward<Arg>(payload));
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, int32_t number) {
+    return place(block, OSCValInt, std::in_place_type<int32_t>, number);
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, float number) {
+    return place(block, OSCValFloat, std::in_place_type<float>, number);
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, double number) {
+    return place(block, OSCValDouble, std::in_place_type<double>, number);
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, std::shared_ptr<const std::string> text) {
+    return place(block, OSCValString, std::in_place_type<std::shared_ptr<const std::string>>,
+                 std::move(text));
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, std::shared_ptr<const OSCColor> color) {
+    return place(block, OSCValColor, std::in_place_type<std::shared_ptr<const OSCColor>>,
+                 std::move(color));
+}
+
+std::shared_ptr<OSCValue> OSCValue::placeIn(Block& block, std::shared_ptr<const OSCData> data) {
+    return place(block, OSCValBlob, std::in_place_type<std::shared_ptr<const OSCData>>,
+                 std::move(data));
 }
 
 std::shared_ptr<OSCValue> OSCValue::make(OSCValueType type, const Payload& payload) {

@@ -177,14 +177,11 @@ public:
     // shared true, false, nil and infinity) are placed in its block instead of one allocation
     // each; beyond its room they are made one by one. The parser opens one per message, sized by
     // its tags, so a received "/list" of 24 numbers costs one allocation for its values instead
-    // of 24; a message being built opens one over its own block for each value it adds.
+    // of 24. (A message being built places the values it makes in its own block directly.)
     class Batch {
     public:
         // Over a block of its own with room for `capacity` values.
         explicit Batch(size_t capacity);
-        // Over a block that outlives it; an empty or full one is first replaced by a new block
-        // with room for `capacity` values.
-        Batch(Block& shared, size_t capacity);
         ~Batch();
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -193,7 +190,6 @@ public:
         friend class OSCValue;
         Batch* previous;
         Block own;
-        Block* block;
     };
 
     OSCValueType type() const { return valueType; }
@@ -271,6 +267,19 @@ public:
     static std::string descriptionOfValues(const std::vector<std::shared_ptr<OSCValue>>& values);
 
 private:
+    // A message places the values its own add operations make straight into its block, with no
+    // batch to open and close per value. The block must have room; each gives the new value.
+    friend class OSCMessage;
+    static std::shared_ptr<OSCValue> placeIn(Block& block, int32_t number);
+    static std::shared_ptr<OSCValue> placeIn(Block& block, float number);
+    static std::shared_ptr<OSCValue> placeIn(Block& block, double number);
+    static std::shared_ptr<OSCValue> placeIn(Block& block, std::shared_ptr<const std::string> text);
+    static std::shared_ptr<OSCValue> placeIn(Block& block, std::shared_ptr<const OSCColor> color);
+    static std::shared_ptr<OSCValue> placeIn(Block& block, std::shared_ptr<const OSCData> data);
+    template <typename T, typename Arg>
+    static std::shared_ptr<OSCValue> place(Block& block, OSCValueType type,
+                                           std::in_place_type_t<T> kind, Arg&& payload);
+
     struct TypeFacts;
     static const TypeFacts& facts(OSCValueType type);
     template <typename T, typename Arg>
